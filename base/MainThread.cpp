@@ -1,5 +1,6 @@
 #include "base/MainThread.h"
 
+#include <algorithm>
 #include <exception>
 
 namespace vela {
@@ -92,10 +93,12 @@ size_t RunLoop::RunPending() {
 
 bool RunLoop::RunUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    // done() may turn true on another thread without any work arriving: look again often
     while (!done()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
         std::function<void()> work;
-        if (!TakeOne(work, deadline)) return done();
-        work();
+        if (TakeOne(work, std::min(deadline, now + std::chrono::milliseconds(5)))) work();
     }
     return true;
 }

@@ -118,7 +118,8 @@ public:
     const VariantArray& Array() const;
     VariantArray& MutableArray();     // unshares a shared array first
 
-    // OLE automation type change with the invariant locale. Raises VariantError with
+    // OLE automation type change with the invariant locale (Booleans become the texts "-1" and
+    // "0"; signed and unsigned integers of one width change by bit pattern). Raises VariantError with
     // kDispETypeMismatch (no such conversion, text that is no valid value) or kDispEOverflow.
     Variant ChangeType(VarType target) const;
     // Conversions through ChangeType.

@@ -484,8 +484,35 @@ Variant FromText(const std::string& text, VarType target) {
     return FromExact(p->exact, target, vtBStr);
 }
 
+int IntegerWidth(VarType t) {
+    switch (t) {
+        case vtI1: case vtUI1: return 1;
+        case vtI2: case vtUI2: return 2;
+        case vtI4: case vtUI4: case vtInt: case vtUInt: return 4;
+        case vtI8: case vtUI8: return 8;
+        default: return 0;
+    }
+}
+
+// OLE changes between signed and unsigned integers of one width by their bit pattern
+// (I4 -1 becomes UI4 4294967295), not by value.
+std::optional<Variant> ReinterpretSameWidth(const Variant& v, VarType target) {
+    const VarType from = v.Type();
+    const int width = IntegerWidth(from);
+    if (width == 0 || width != IntegerWidth(target) || IsSignedIntegerType(from) == IsSignedIntegerType(target))
+        return std::nullopt;
+    const uint64_t bits = IsSignedIntegerType(from) ? static_cast<uint64_t>(v.SignedValue()) : v.UnsignedValue();
+    const uint64_t mask = width == 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * width)) - 1;
+    const uint64_t pattern = bits & mask;
+    if (!IsSignedIntegerType(target)) return IntegerResult(static_cast<i128>(pattern), target, from);
+    const uint64_t signBit = uint64_t{1} << (8 * width - 1);
+    const i128 value = (pattern & signBit) ? static_cast<i128>(pattern) - (static_cast<i128>(mask) + 1) : static_cast<i128>(pattern);
+    return IntegerResult(value, target, from);
+}
+
 Variant ChangeScalar(const Variant& v, VarType target) {
     const VarType from = v.Type();
+    if (auto same = ReinterpretSameWidth(v, target)) return *same;
     if (from == target) return v;
     if (!IsSupportedScalarType(target) || target == vtEmpty || target == vtNull) {
         if (target == vtEmpty) return Variant();
@@ -498,7 +525,9 @@ Variant ChangeScalar(const Variant& v, VarType target) {
             if (target == vtBStr) return Variant(std::string());
             return FromExact(Exact{}, target, from);
         case vtBool:
-            if (target == vtBStr) return Variant(std::string(v.BoolValue() ? "True" : "False"));
+            // True is -1, taken as an integer of the target's width: 255 as UI1
+            if (v.BoolValue() && IntegerWidth(target) && !IsSignedIntegerType(target))
+                return IntegerResult(RangeOf(target).max, target, from);
             return FromExact(ExactFromInteger(v.BoolValue() ? -1 : 0), target, from);
         case vtI1: case vtI2: case vtI4: case vtI8: case vtInt:
             return FromExact(ExactFromInteger(v.SignedValue()), target, from);
@@ -537,6 +566,7 @@ Variant Variant::ChangeType(VarType target) const {
 
 std::string Variant::ToString() const {
     if (type_ == vtBStr) return StringValue();
+    if (type_ == vtBool) return BoolValue() ? "True" : "False";
     return ChangeType(vtBStr).StringValue();
 }
 

@@ -49,8 +49,12 @@ const Conversion kIntegers[] = {
     {"i4_to_i2_overflow", Variant(32768), vtI2, {}, kDispEOverflow},
     {"i4_to_i2_low_overflow", Variant(-32769), vtI2, {}, kDispEOverflow},
     {"i4_to_ui1_negative", Variant(-1), vtUI1, {}, kDispEOverflow},
+    {"i4_to_ui4_same_width_bits", Variant(-1), vtUI4, Variant(4294967295u)},
+    {"i1_to_ui1_same_width_bits", Variant(int8_t{-128}), vtUI1, Variant(uint8_t{128})},
+    {"ui8_to_i8_same_width_bits", Variant(std::numeric_limits<uint64_t>::max()), vtI8, Variant(int64_t{-1})},
+    {"uint_to_i4_same_width_bits", Variant::FromUInt(0x80000000u), vtI4, Variant(std::numeric_limits<int32_t>::min())},
+    {"i2_to_ui4_other_width_overflow", Variant(int16_t{-1}), vtUI4, {}, kDispEOverflow},
     {"i4_to_i1", Variant(-128), vtI1, Variant(int8_t{-128})},
-    {"ui8_max_to_i8", Variant(std::numeric_limits<uint64_t>::max()), vtI8, {}, kDispEOverflow},
     {"i8_min_to_r8", Variant(std::numeric_limits<int64_t>::min()), vtR8, Variant(-9223372036854775808.0)},
     {"ui4_max_to_i8", Variant(4294967295u), vtI8, Variant(int64_t{4294967295})},
     {"i4_to_int", Variant(7), vtInt, Variant::FromInt(7)},
@@ -85,7 +89,8 @@ INSTANTIATE_TEST_SUITE_P(Reals, ChangeTypeTable, testing::ValuesIn(kReals),
 
 const Conversion kBooleansAndSpecials[] = {
     {"true_to_i4", Variant(true), vtI4, Variant(-1)},
-    {"true_to_ui1_overflow", Variant(true), vtUI1, {}, kDispEOverflow},
+    {"true_to_ui1", Variant(true), vtUI1, Variant(uint8_t{255})},
+    {"true_to_ui4", Variant(true), vtUI4, Variant(4294967295u)},
     {"false_to_r8", Variant(false), vtR8, Variant(0.0)},
     {"i4_to_bool", Variant(-7), vtBool, Variant(true)},
     {"empty_to_i4", Variant(), vtI4, Variant(0)},
@@ -160,8 +165,8 @@ const Conversion kToText[] = {
     {"r8_large", Variant(1e20), vtBStr, Variant("1E+20")},
     {"r8_small", Variant(1.5e-5), vtBStr, Variant("1.5E-05")},
     {"r4_seven_digits", Variant(0.1f), vtBStr, Variant("0.1")},
-    {"bool_true", Variant(true), vtBStr, Variant("True")},
-    {"bool_false", Variant(false), vtBStr, Variant("False")},
+    {"bool_true", Variant(true), vtBStr, Variant("-1")},
+    {"bool_false", Variant(false), vtBStr, Variant("0")},
     {"date_and_time", Variant::FromDate(45413.4375), vtBStr, Variant("05/01/2024 10:30:00")},
     {"date_only", Variant::FromDate(45413.0), vtBStr, Variant("05/01/2024")},
     {"time_only", Variant::FromDate(0.75), vtBStr, Variant("18:00:00")},
@@ -174,6 +179,8 @@ TEST(VariantToString, EmptyIsEmptyTextAndNullRaises) {
     EXPECT_EQ(Variant().ToString(), "");
     EXPECT_THROW(Variant::Null().ToString(), VariantError);
     EXPECT_EQ(Variant(12).ToString(), "12");
+    EXPECT_EQ(Variant(true).ToString(), "True");  // the display form, unlike the type change
+    EXPECT_EQ(Variant(false).ToString(), "False");
 }
 
 TEST(VariantConvert, LongGarbageTextIsShortenedInTheMessage) {
