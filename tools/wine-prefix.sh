@@ -1,19 +1,22 @@
 #!/bin/bash
 # The private Wine prefix of a build tree and its one persistent wineserver.
-#   wine-prefix.sh start   create the prefix when missing, start wineserver and services
+#   wine-prefix.sh start   create and configure the prefix when needed, start wineserver and services
 #   wine-prefix.sh stop    end everything that runs in the prefix
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
+marker="$WINEPREFIX/.vela-configured"
 
 case "${1:-}" in
 start)
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+    if [ ! -f "$marker" ]; then
         mkdir -p "$WINEPREFIX"
-        wineboot --init >/dev/null 2>&1
-        # top-level windows need a driver; "null" works without a display
-        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
-        wineserver -k || true
+        wineboot --init </dev/null >/dev/null 2>&1
+        # Top-level windows need a driver: "null" works without a display.
+        wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f </dev/null >/dev/null 2>&1
+        wineserver -k 2>/dev/null || true
+        # Before the first COM call rpcss must find a settled prefix, or activation hangs.
         wineserver -w
+        touch "$marker"
     fi
     # Detached stdio: otherwise helper processes hold the caller's pipes and ctest waits on them.
     wineserver -p </dev/null >/dev/null 2>&1 || true

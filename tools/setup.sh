@@ -1,0 +1,20 @@
+#!/bin/bash
+# Installs what the build and the tests need on a fresh Debian 12 machine (run as root);
+# does nothing when everything is there.
+set -euo pipefail
+packages=(
+    cmake ninja-build g++ clang python3 ccache
+    googletest libgtest-dev libbenchmark-dev
+    wine64 wine libwine-dev mingw-w64-tools g++-mingw-w64-x86-64-posix
+    xvfb xauth
+)
+missing=()
+for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "+ installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi

@@ -1,0 +1,47 @@
+#!/bin/bash
+# Every test layer: installs what is missing, builds the linux, sanitizer and windows targets
+# and runs their tests (natively, and under Wine). Ends with one line "N passed, N failed".
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+tools/setup.sh || exit 1
+log=$(mktemp -d)
+passed=0
+failed=0
+
+# ctest's summary: "100% tests passed, 0 tests failed out of 143"
+count() {
+    local summary total bad
+    summary=$(grep -E "tests passed, [0-9]+ tests? failed out of [0-9]+" "$1" | tail -n 1)
+    if [ -z "$summary" ]; then
+        failed=$((failed + 1))
+        echo "!! $2: no test summary"
+        return
+    fi
+    total=$(sed -E 's/.* out of ([0-9]+).*/\1/' <<<"$summary")
+    bad=$(sed -E 's/.*tests passed, ([0-9]+) tests? failed.*/\1/' <<<"$summary")
+    passed=$((passed + total - bad))
+    failed=$((failed + bad))
+    echo "== $2: $summary"
+}
+
+layer() {  # name, preset
+    echo "== $1: build"
+    if ! { cmake --preset "$2" >"$log/$2.configure" 2>&1 && cmake --build --preset "$2" >"$log/$2.build" 2>&1; }; then
+        tail -n 40 "$log/$2.configure" "$log/$2.build" 2>/dev/null
+        failed=$((failed + 1))
+        echo "!! $1: build failed"
+        return
+    fi
+    ctest --preset "$2" 2>&1 | tee "$log/$2.test" | grep -E "Failed|Timeout|Not Run|\*\*\*" || true
+    count "$log/$2.test" "$1"
+}
+
+layer "linux unit tests" linux
+layer "linux unit tests under ASan+UBSan" linux-asan
+tools/wine-prefix.sh start
+layer "windows tests under Wine" windows
+tools/wine-prefix.sh stop
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
