@@ -22,14 +22,16 @@ Win32MainThread::Win32MainThread() : ownerThread_(GetCurrentThreadId()) {
 }
 
 Win32MainThread::~Win32MainThread() {
-    std::deque<std::function<void()>> dropped;
-    {
-        std::lock_guard lock(mutex_);
-        closed_ = true;
-        dropped.swap(queue_);
-    }
+    Close();
     SetWindowLongPtrW(window_, GWLP_USERDATA, 0);
     DestroyWindow(window_);
+}
+
+void Win32MainThread::Close() {
+    std::deque<std::function<void()>> dropped;
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    dropped.swap(queue_);
 }
 
 void Win32MainThread::Post(std::function<void()> work) {

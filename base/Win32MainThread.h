@@ -22,6 +22,8 @@ public:
     void Post(std::function<void()> work) override;
     // Runs what is queued now (also done by the window on each wake-up message).
     void RunPending();
+    // Drops queued work and refuses new work; waiters in RunAndWait are released.
+    void Close();
 
 private:
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

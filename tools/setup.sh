@@ -3,7 +3,7 @@
 # does nothing when everything is there.
 set -euo pipefail
 packages=(
-    cmake ninja-build g++ clang python3 ccache
+    cmake ninja-build g++ clang libclang-rt-14-dev python3 ccache
     googletest libgtest-dev libbenchmark-dev
     wine64 wine libwine-dev mingw-w64-tools g++-mingw-w64-x86-64-posix
     xvfb xauth
