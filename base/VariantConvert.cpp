@@ -127,6 +127,10 @@ std::string ExactToText(const Exact& e) {
 }
 
 double ExactToDouble(const Exact& e) {
+    if (e.scale == 0) {  // integers convert directly, correctly rounded
+        const double v = static_cast<double>(e.magnitude);
+        return e.negative ? -v : v;
+    }
     const std::string text = ExactDigits(e) + "e-" + std::to_string(e.scale);
     double v = 0;
     std::from_chars(text.data(), text.data() + text.size(), v);
