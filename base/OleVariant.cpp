@@ -12,31 +12,31 @@ namespace {
 void ScalarToOle(const Variant& v, VARIANT* out) {
     V_VT(out) = v.Type();
     switch (v.Type()) {
-        case vtEmpty: case vtNull: break;
+        case vtEMPTY: case vtNULL: break;
         case vtI1: V_I1(out) = static_cast<CHAR>(v.SignedValue()); break;
         case vtI2: V_I2(out) = static_cast<SHORT>(v.SignedValue()); break;
         case vtI4: V_I4(out) = static_cast<LONG>(v.SignedValue()); break;
-        case vtInt: V_INT(out) = static_cast<INT>(v.SignedValue()); break;
+        case vtINT: V_INT(out) = static_cast<INT>(v.SignedValue()); break;
         case vtI8: V_I8(out) = v.SignedValue(); break;
-        case vtError: V_ERROR(out) = static_cast<SCODE>(v.SignedValue()); break;
+        case vtERROR: V_ERROR(out) = static_cast<SCODE>(v.SignedValue()); break;
         case vtUI1: V_UI1(out) = static_cast<BYTE>(v.UnsignedValue()); break;
         case vtUI2: V_UI2(out) = static_cast<USHORT>(v.UnsignedValue()); break;
         case vtUI4: V_UI4(out) = static_cast<ULONG>(v.UnsignedValue()); break;
-        case vtUInt: V_UINT(out) = static_cast<UINT>(v.UnsignedValue()); break;
+        case vtUINT: V_UINT(out) = static_cast<UINT>(v.UnsignedValue()); break;
         case vtUI8: V_UI8(out) = v.UnsignedValue(); break;
         case vtR4: V_R4(out) = static_cast<FLOAT>(v.DoubleValue()); break;
         case vtR8: V_R8(out) = v.DoubleValue(); break;
-        case vtDate: V_DATE(out) = v.DoubleValue(); break;
-        case vtBool: V_BOOL(out) = v.BoolValue() ? VARIANT_TRUE : VARIANT_FALSE; break;
+        case vtDATE: V_DATE(out) = v.DoubleValue(); break;
+        case vtBOOL: V_BOOL(out) = v.BoolValue() ? VARIANT_TRUE : VARIANT_FALSE; break;
         case vtCY: V_CY(out).int64 = v.CurrencyValue().scaled; break;
-        case vtBStr:
+        case vtBSTR:
             V_BSTR(out) = ToBstr(v.StringValue());
             if (!V_BSTR(out)) {
                 V_VT(out) = VT_EMPTY;
                 RaiseOutOfMemory();
             }
             break;
-        case vtDecimal: {
+        case vtDECIMAL: {
             const Decimal& d = v.DecimalValue();
             DECIMAL dec{};
             dec.scale = d.scale;

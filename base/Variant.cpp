@@ -11,7 +11,7 @@ namespace {
 }
 
 Variant ZeroOf(VarType type) {
-    if (type == vtVariant) return Variant();
+    if (type == vtVARIANT) return Variant();
     return Variant().ChangeType(type);
 }
 
@@ -20,54 +20,54 @@ Variant ZeroOf(VarType type) {
 std::string VarTypeName(VarType type) {
     if (type & vtArray) return "ARRAY of " + VarTypeName(type & vtTypeMask);
     switch (type) {
-        case vtEmpty: return "EMPTY";
-        case vtNull: return "NULL";
+        case vtEMPTY: return "EMPTY";
+        case vtNULL: return "NULL";
         case vtI2: return "I2";
         case vtI4: return "I4";
         case vtR4: return "R4";
         case vtR8: return "R8";
         case vtCY: return "CY";
-        case vtDate: return "DATE";
-        case vtBStr: return "BSTR";
-        case vtDispatch: return "DISPATCH";
-        case vtError: return "ERROR";
-        case vtBool: return "BOOL";
-        case vtVariant: return "VARIANT";
-        case vtUnknown: return "UNKNOWN";
-        case vtDecimal: return "DECIMAL";
+        case vtDATE: return "DATE";
+        case vtBSTR: return "BSTR";
+        case vtDISPATCH: return "DISPATCH";
+        case vtERROR: return "ERROR";
+        case vtBOOL: return "BOOL";
+        case vtVARIANT: return "VARIANT";
+        case vtUNKNOWN: return "UNKNOWN";
+        case vtDECIMAL: return "DECIMAL";
         case vtI1: return "I1";
         case vtUI1: return "UI1";
         case vtUI2: return "UI2";
         case vtUI4: return "UI4";
         case vtI8: return "I8";
         case vtUI8: return "UI8";
-        case vtInt: return "INT";
-        case vtUInt: return "UINT";
+        case vtINT: return "INT";
+        case vtUINT: return "UINT";
         default: return "type " + std::to_string(type);
     }
 }
 
 bool IsSupportedScalarType(VarType type) {
     switch (type) {
-        case vtEmpty: case vtNull: case vtI2: case vtI4: case vtR4: case vtR8: case vtCY:
-        case vtDate: case vtBStr: case vtError: case vtBool: case vtDecimal: case vtI1:
-        case vtUI1: case vtUI2: case vtUI4: case vtI8: case vtUI8: case vtInt: case vtUInt:
+        case vtEMPTY: case vtNULL: case vtI2: case vtI4: case vtR4: case vtR8: case vtCY:
+        case vtDATE: case vtBSTR: case vtERROR: case vtBOOL: case vtDECIMAL: case vtI1:
+        case vtUI1: case vtUI2: case vtUI4: case vtI8: case vtUI8: case vtINT: case vtUINT:
             return true;
         default:
             return false;
     }
 }
 
-Variant Variant::Null() { return Variant(vtNull, std::monostate{}); }
-Variant Variant::FromDate(double dayNumber) { return Variant(vtDate, dayNumber); }
-Variant Variant::FromError(int32_t code) { return Variant(vtError, static_cast<int64_t>(code)); }
-Variant Variant::FromInt(int32_t value) { return Variant(vtInt, static_cast<int64_t>(value)); }
-Variant Variant::FromUInt(uint32_t value) { return Variant(vtUInt, static_cast<uint64_t>(value)); }
+Variant Variant::Null() { return Variant(vtNULL, std::monostate{}); }
+Variant Variant::FromDate(double dayNumber) { return Variant(vtDATE, dayNumber); }
+Variant Variant::FromError(int32_t code) { return Variant(vtERROR, static_cast<int64_t>(code)); }
+Variant Variant::FromInt(int32_t value) { return Variant(vtINT, static_cast<int64_t>(value)); }
+Variant Variant::FromUInt(uint32_t value) { return Variant(vtUINT, static_cast<uint64_t>(value)); }
 
 Variant Variant::MakeArray(VarType elementType, std::vector<ArrayBound> bounds) {
-    const bool elementOk = elementType == vtVariant ||
-                           (IsSupportedScalarType(elementType) && elementType != vtEmpty &&
-                            elementType != vtNull);
+    const bool elementOk = elementType == vtVARIANT ||
+                           (IsSupportedScalarType(elementType) && elementType != vtEMPTY &&
+                            elementType != vtNULL);
     if (!elementOk)
         throw VariantError(kDispEBadVarType, "An array cannot hold elements of type " + VarTypeName(elementType));
     if (bounds.empty()) throw VariantError(kDispEBadVarType, "An array needs at least one dimension");
@@ -144,7 +144,7 @@ VariantArray& Variant::MutableArray() {
 int32_t Variant::ToInt32() const { return static_cast<int32_t>(ChangeType(vtI4).SignedValue()); }
 int64_t Variant::ToInt64() const { return ChangeType(vtI8).SignedValue(); }
 double Variant::ToDouble() const { return ChangeType(vtR8).DoubleValue(); }
-bool Variant::ToBool() const { return ChangeType(vtBool).BoolValue(); }
+bool Variant::ToBool() const { return ChangeType(vtBOOL).BoolValue(); }
 
 bool Variant::operator==(const Variant& other) const {
     if (type_ != other.type_) return false;
@@ -178,7 +178,7 @@ void VariantArray::Set(const std::vector<int32_t>& indices, const Variant& value
 void VariantArray::Set(size_t flatIndex, const Variant& value) {
     if (flatIndex >= elements_.size())
         throw VariantError(static_cast<int32_t>(0x8002000B), "Array index is out of bounds");
-    elements_[flatIndex] = elementType_ == vtVariant ? value : value.ChangeType(elementType_);
+    elements_[flatIndex] = elementType_ == vtVARIANT ? value : value.ChangeType(elementType_);
 }
 
 }  // namespace vela

@@ -17,10 +17,10 @@ namespace vela {
 
 using VarType = uint16_t;  // COM VARTYPE numbering
 
-inline constexpr VarType vtEmpty = 0, vtNull = 1, vtI2 = 2, vtI4 = 3, vtR4 = 4, vtR8 = 5, vtCY = 6,
-                         vtDate = 7, vtBStr = 8, vtDispatch = 9, vtError = 10, vtBool = 11,
-                         vtVariant = 12, vtUnknown = 13, vtDecimal = 14, vtI1 = 16, vtUI1 = 17,
-                         vtUI2 = 18, vtUI4 = 19, vtI8 = 20, vtUI8 = 21, vtInt = 22, vtUInt = 23;
+inline constexpr VarType vtEMPTY = 0, vtNULL = 1, vtI2 = 2, vtI4 = 3, vtR4 = 4, vtR8 = 5, vtCY = 6,
+                         vtDATE = 7, vtBSTR = 8, vtDISPATCH = 9, vtERROR = 10, vtBOOL = 11,
+                         vtVARIANT = 12, vtUNKNOWN = 13, vtDECIMAL = 14, vtI1 = 16, vtUI1 = 17,
+                         vtUI2 = 18, vtUI4 = 19, vtI8 = 20, vtUI8 = 21, vtINT = 22, vtUINT = 23;
 inline constexpr VarType vtArray = 0x2000;
 inline constexpr VarType vtTypeMask = 0x0FFF;
 
@@ -69,7 +69,7 @@ class VariantArray;
 class Variant {
 public:
     Variant() = default;  // Empty
-    Variant(bool value) : type_(vtBool), data_(value) {}
+    Variant(bool value) : type_(vtBOOL), data_(value) {}
     template <typename T>
         requires(std::is_integral_v<T> && !std::is_same_v<T, bool> && !std::is_same_v<T, char>)
     Variant(T value) {
@@ -83,27 +83,27 @@ public:
     }
     Variant(float value) : type_(vtR4), data_(static_cast<double>(value)) {}
     Variant(double value) : type_(vtR8), data_(value) {}
-    Variant(std::string value) : type_(vtBStr), data_(std::move(value)) {}
+    Variant(std::string value) : type_(vtBSTR), data_(std::move(value)) {}
     Variant(std::string_view value) : Variant(std::string(value)) {}
     Variant(const char* value) : Variant(std::string(value)) {}
     Variant(Currency value) : type_(vtCY), data_(value.scaled) {}
-    Variant(const Decimal& value) : type_(vtDecimal), data_(value) {}
+    Variant(const Decimal& value) : type_(vtDECIMAL), data_(value) {}
 
     static Variant Null();
     static Variant FromDate(double dayNumber);
     static Variant FromError(int32_t code);
-    static Variant FromInt(int32_t value);    // vtInt
-    static Variant FromUInt(uint32_t value);  // vtUInt
-    // An array of the element type (a scalar type or vtVariant) with the given bounds, every
-    // element at its type's zero (Empty for vtVariant). Raises for a bad type or a size that
+    static Variant FromInt(int32_t value);    // vtINT
+    static Variant FromUInt(uint32_t value);  // vtUINT
+    // An array of the element type (a scalar type or vtVARIANT) with the given bounds, every
+    // element at its type's zero (Empty for vtVARIANT). Raises for a bad type or a size that
     // does not fit 2^31 elements.
     static Variant MakeArray(VarType elementType, std::vector<ArrayBound> bounds);
     // A one-dimensional array holding the elements converted to the element type.
     static Variant FromElements(VarType elementType, const std::vector<Variant>& elements, int32_t lowerBound = 0);
 
     VarType Type() const { return type_; }
-    bool IsEmpty() const { return type_ == vtEmpty; }
-    bool IsNull() const { return type_ == vtNull; }
+    bool IsEmpty() const { return type_ == vtEMPTY; }
+    bool IsNull() const { return type_ == vtNULL; }
     bool IsArray() const { return (type_ & vtArray) != 0; }
     VarType ElementType() const { return type_ & vtTypeMask; }
 
@@ -138,7 +138,7 @@ private:
                                  std::shared_ptr<VariantArray>>;
     Variant(VarType type, Storage data) : type_(type), data_(std::move(data)) {}
 
-    VarType type_ = vtEmpty;
+    VarType type_ = vtEMPTY;
     Storage data_;
 };
 
@@ -151,7 +151,7 @@ public:
     // Elements in row-major order: the last index varies fastest.
     const std::vector<Variant>& Elements() const { return elements_; }
     const Variant& At(const std::vector<int32_t>& indices) const;
-    // Stores a value converted to the element type (vtVariant elements keep it as it is).
+    // Stores a value converted to the element type (vtVARIANT elements keep it as it is).
     void Set(const std::vector<int32_t>& indices, const Variant& value);
     void Set(size_t flatIndex, const Variant& value);
     bool operator==(const VariantArray&) const = default;
@@ -160,7 +160,7 @@ private:
     friend class Variant;
     size_t FlatIndex(const std::vector<int32_t>& indices) const;
 
-    VarType elementType_ = vtVariant;
+    VarType elementType_ = vtVARIANT;
     std::vector<ArrayBound> bounds_;
     std::vector<Variant> elements_;
 };

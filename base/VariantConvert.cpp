@@ -34,7 +34,7 @@ __extension__ using i128 = __int128;
     throw VariantError(kDispETypeMismatch, "Text \"" + shown + "\" is not a valid " + VarTypeName(to) + " value");
 }
 
-bool IsSignedIntegerType(VarType t) { return t == vtI1 || t == vtI2 || t == vtI4 || t == vtI8 || t == vtInt; }
+bool IsSignedIntegerType(VarType t) { return t == vtI1 || t == vtI2 || t == vtI4 || t == vtI8 || t == vtINT; }
 
 struct IntRange {
     i128 min;
@@ -45,11 +45,11 @@ IntRange RangeOf(VarType t) {
     switch (t) {
         case vtI1: return {INT8_MIN, INT8_MAX};
         case vtI2: return {INT16_MIN, INT16_MAX};
-        case vtI4: case vtInt: return {INT32_MIN, INT32_MAX};
+        case vtI4: case vtINT: return {INT32_MIN, INT32_MAX};
         case vtI8: return {INT64_MIN, INT64_MAX};
         case vtUI1: return {0, UINT8_MAX};
         case vtUI2: return {0, UINT16_MAX};
-        case vtUI4: case vtUInt: return {0, UINT32_MAX};
+        case vtUI4: case vtUINT: return {0, UINT32_MAX};
         default: return {0, UINT64_MAX};  // vtUI8
     }
 }
@@ -377,7 +377,7 @@ std::string RealToText(double v, int precision) {
 }
 
 double CheckedDate(double v, VarType from) {
-    if (!std::isfinite(v) || v <= kMinDateTime - 1.0 || v >= kMaxDateTime + 1.0) RaiseOverflow(from, vtDate);
+    if (!std::isfinite(v) || v <= kMinDateTime - 1.0 || v >= kMaxDateTime + 1.0) RaiseOverflow(from, vtDATE);
     return v;
 }
 
@@ -389,11 +389,11 @@ Variant IntegerResult(i128 v, VarType target, VarType from) {
         case vtI1: return Variant(static_cast<int8_t>(v));
         case vtI2: return Variant(static_cast<int16_t>(v));
         case vtI4: return Variant(static_cast<int32_t>(v));
-        case vtInt: return Variant::FromInt(static_cast<int32_t>(v));
+        case vtINT: return Variant::FromInt(static_cast<int32_t>(v));
         case vtUI1: return Variant(static_cast<uint8_t>(v));
         case vtUI2: return Variant(static_cast<uint16_t>(v));
         case vtUI4: return Variant(static_cast<uint32_t>(v));
-        case vtUInt: return Variant::FromUInt(static_cast<uint32_t>(v));
+        case vtUINT: return Variant::FromUInt(static_cast<uint32_t>(v));
         default: return result;
     }
 }
@@ -407,9 +407,9 @@ Variant FromExact(const Exact& e, VarType target, VarType from) {
             return Variant(static_cast<float>(d));
         }
         case vtR8: return Variant(ExactToDouble(e));
-        case vtDate: return Variant::FromDate(CheckedDate(ExactToDouble(e), from));
-        case vtBool: return Variant(e.magnitude != 0);
-        case vtBStr: return Variant(ExactToText(e));
+        case vtDATE: return Variant::FromDate(CheckedDate(ExactToDouble(e), from));
+        case vtBOOL: return Variant(e.magnitude != 0);
+        case vtBSTR: return Variant(ExactToText(e));
         case vtCY: {
             Exact scaled = e;
             if (scaled.scale > 4) {
@@ -424,7 +424,7 @@ Variant FromExact(const Exact& e, VarType target, VarType from) {
             if (!v || *v < INT64_MIN || *v > INT64_MAX) RaiseOverflow(from, target);
             return Variant(Currency{static_cast<int64_t>(*v)});
         }
-        case vtDecimal: {
+        case vtDECIMAL: {
             const auto d = ExactToDecimal(e);
             if (!d) RaiseOverflow(from, target);
             return Variant(*d);
@@ -443,11 +443,11 @@ Variant FromDouble(double v, VarType target, VarType from) {
             if (std::isfinite(v) && std::fabs(v) > std::numeric_limits<float>::max()) RaiseOverflow(from, target);
             return Variant(static_cast<float>(v));
         case vtR8: return Variant(v);
-        case vtDate: return Variant::FromDate(CheckedDate(v, from));
-        case vtBool: return Variant(v != 0);
-        case vtBStr:
-            return Variant(from == vtDate ? DateToText(v) : RealToText(v, from == vtR4 ? 7 : 15));
-        case vtDecimal: {
+        case vtDATE: return Variant::FromDate(CheckedDate(v, from));
+        case vtBOOL: return Variant(v != 0);
+        case vtBSTR:
+            return Variant(from == vtDATE ? DateToText(v) : RealToText(v, from == vtR4 ? 7 : 15));
+        case vtDECIMAL: {
             if (!std::isfinite(v)) RaiseOverflow(from, target);
             const auto p = ParseNumberText(RealToText(v, 15));
             if (!p || !p->exactValid) RaiseOverflow(from, target);
@@ -469,30 +469,30 @@ Variant FromDouble(double v, VarType target, VarType from) {
 }
 
 Variant FromText(const std::string& text, VarType target) {
-    if (target == vtBStr) return Variant(text);
-    if (target == vtDate) {
+    if (target == vtBSTR) return Variant(text);
+    if (target == vtDATE) {
         if (const auto d = ParseDateText(text)) return Variant::FromDate(*d);
         const auto p = ParseNumberText(text);
         if (!p) RaiseBadText(text, target);
-        return FromDouble(ParseDouble(*p), target, vtBStr);
+        return FromDouble(ParseDouble(*p), target, vtBSTR);
     }
-    if (target == vtBool) {
+    if (target == vtBOOL) {
         const std::string_view t = Trim(text);
         if (EqualsNoCase(t, "true")) return Variant(true);
         if (EqualsNoCase(t, "false")) return Variant(false);
     }
     const auto p = ParseNumberText(text);
     if (!p) RaiseBadText(text, target);
-    if (target == vtR4 || target == vtR8 || target == vtBool) return FromDouble(ParseDouble(*p), target, vtBStr);
-    if (!p->exactValid) RaiseOverflow(vtBStr, target);
-    return FromExact(p->exact, target, vtBStr);
+    if (target == vtR4 || target == vtR8 || target == vtBOOL) return FromDouble(ParseDouble(*p), target, vtBSTR);
+    if (!p->exactValid) RaiseOverflow(vtBSTR, target);
+    return FromExact(p->exact, target, vtBSTR);
 }
 
 int IntegerWidth(VarType t) {
     switch (t) {
         case vtI1: case vtUI1: return 1;
         case vtI2: case vtUI2: return 2;
-        case vtI4: case vtUI4: case vtInt: case vtUInt: return 4;
+        case vtI4: case vtUI4: case vtINT: case vtUINT: return 4;
         case vtI8: case vtUI8: return 8;
         default: return 0;
     }
@@ -518,32 +518,32 @@ Variant ChangeScalar(const Variant& v, VarType target) {
     const VarType from = v.Type();
     if (auto same = ReinterpretSameWidth(v, target)) return *same;
     if (from == target) return v;
-    if (!IsSupportedScalarType(target) || target == vtEmpty || target == vtNull) {
-        if (target == vtEmpty) return Variant();
-        if (target == vtNull && from == vtEmpty) return Variant::Null();
+    if (!IsSupportedScalarType(target) || target == vtEMPTY || target == vtNULL) {
+        if (target == vtEMPTY) return Variant();
+        if (target == vtNULL && from == vtEMPTY) return Variant::Null();
         RaiseMismatch(from, target);
     }
-    if (target == vtError || from == vtError || from == vtNull) RaiseMismatch(from, target);
+    if (target == vtERROR || from == vtERROR || from == vtNULL) RaiseMismatch(from, target);
     switch (from) {
-        case vtEmpty:
-            if (target == vtBStr) return Variant(std::string());
+        case vtEMPTY:
+            if (target == vtBSTR) return Variant(std::string());
             return FromExact(Exact{}, target, from);
-        case vtBool:
+        case vtBOOL:
             // True is -1, taken as an integer of the target's width: 255 as UI1
             if (v.BoolValue() && IntegerWidth(target) && !IsSignedIntegerType(target))
                 return IntegerResult(RangeOf(target).max, target, from);
             return FromExact(ExactFromInteger(v.BoolValue() ? -1 : 0), target, from);
-        case vtI1: case vtI2: case vtI4: case vtI8: case vtInt:
+        case vtI1: case vtI2: case vtI4: case vtI8: case vtINT:
             return FromExact(ExactFromInteger(v.SignedValue()), target, from);
-        case vtUI1: case vtUI2: case vtUI4: case vtUI8: case vtUInt:
+        case vtUI1: case vtUI2: case vtUI4: case vtUI8: case vtUINT:
             return FromExact(ExactFromInteger(v.UnsignedValue()), target, from);
-        case vtR4: case vtR8: case vtDate:
+        case vtR4: case vtR8: case vtDATE:
             return FromDouble(v.DoubleValue(), target, from);
         case vtCY:
             return FromExact(ExactFromCurrency(v.CurrencyValue().scaled), target, from);
-        case vtDecimal:
+        case vtDECIMAL:
             return FromExact(ExactFromDecimal(v.DecimalValue()), target, from);
-        case vtBStr:
+        case vtBSTR:
             return FromText(v.StringValue(), target);
         default:
             RaiseMismatch(from, target);
@@ -556,7 +556,7 @@ Variant Variant::ChangeType(VarType target) const {
     if (target == type_) return *this;
     const bool targetIsArray = (target & vtArray) != 0;
     if (targetIsArray != IsArray()) {
-        if (target == vtEmpty) return Variant();
+        if (target == vtEMPTY) return Variant();
         RaiseMismatch(type_, target);
     }
     if (!targetIsArray) return ChangeScalar(*this, target);
@@ -569,9 +569,9 @@ Variant Variant::ChangeType(VarType target) const {
 }
 
 std::string Variant::ToString() const {
-    if (type_ == vtBStr) return StringValue();
-    if (type_ == vtBool) return BoolValue() ? "True" : "False";
-    return ChangeType(vtBStr).StringValue();
+    if (type_ == vtBSTR) return StringValue();
+    if (type_ == vtBOOL) return BoolValue() ? "True" : "False";
+    return ChangeType(vtBSTR).StringValue();
 }
 
 }  // namespace vela

@@ -20,7 +20,7 @@ BENCHMARK(BM_ChangeTypeTextToR8);
 
 void BM_ChangeTypeR8ToText(benchmark::State& state) {
     const vela::Variant v(12345.678);
-    for (auto _ : state) benchmark::DoNotOptimize(v.ChangeType(vela::vtBStr));
+    for (auto _ : state) benchmark::DoNotOptimize(v.ChangeType(vela::vtBSTR));
 }
 BENCHMARK(BM_ChangeTypeR8ToText);
 

@@ -14,14 +14,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (vela::Utf8ToUtf16(vela::Utf16ToUtf8(wide)) != wide) __builtin_trap();
     static constexpr vela::VarType kTargets[] = {vela::vtI1, vela::vtI2, vela::vtI4, vela::vtI8, vela::vtUI1,
                                                  vela::vtUI2, vela::vtUI4, vela::vtUI8, vela::vtR4, vela::vtR8,
-                                                 vela::vtCY, vela::vtDecimal, vela::vtDate, vela::vtBool};
+                                                 vela::vtCY, vela::vtDECIMAL, vela::vtDATE, vela::vtBOOL};
     const vela::Variant value(text);
     for (const vela::VarType target : kTargets) {
         try {
             const vela::Variant converted = value.ChangeType(target);
             // whatever was read must print and read back as the same type
             (void)vela::Variant(converted.ToString()).ChangeType(target);
-            if (target == vela::vtDate) (void)vela::DecodeDateTime(converted.DoubleValue());
+            if (target == vela::vtDATE) (void)vela::DecodeDateTime(converted.DoubleValue());
         } catch (const vela::Exception&) {
         }
     }

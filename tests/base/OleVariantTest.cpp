@@ -47,10 +47,10 @@ TEST(OleVariant, OneDimensionalArraysKeepBoundsAndElements) {
 }
 
 TEST(OleVariant, StringAndVariantArraysRoundTrip) {
-    const Variant strings = Variant::FromElements(vtBStr, {Variant("a"), Variant(""), Variant("\xE2\x82\xAC")});
+    const Variant strings = Variant::FromElements(vtBSTR, {Variant("a"), Variant(""), Variant("\xE2\x82\xAC")});
     OleVariant oleStrings(strings);
     EXPECT_EQ(FromOleVariant(*oleStrings), strings);
-    const Variant nested = Variant::FromElements(vtVariant, {Variant(1), Variant("x"), strings});
+    const Variant nested = Variant::FromElements(vtVARIANT, {Variant(1), Variant("x"), strings});
     OleVariant oleNested(nested);
     EXPECT_EQ(FromOleVariant(*oleNested), nested);
 }

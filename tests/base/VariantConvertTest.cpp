@@ -32,7 +32,7 @@ TEST_P(ChangeTypeTable, GivesTheValueOrTheError) {
     } else {
         const Variant v = c.from.ChangeType(c.to);
         EXPECT_EQ(v.Type(), c.expected.Type());
-        EXPECT_EQ(v, c.expected) << (v.Type() == vtBStr ? v.StringValue() : std::string());
+        EXPECT_EQ(v, c.expected) << (v.Type() == vtBSTR ? v.StringValue() : std::string());
     }
 }
 
@@ -57,7 +57,7 @@ const Conversion kIntegers[] = {
     {"i4_to_i1", Variant(-128), vtI1, Variant(int8_t{-128})},
     {"i8_min_to_r8", Variant(std::numeric_limits<int64_t>::min()), vtR8, Variant(-9223372036854775808.0)},
     {"ui4_max_to_i8", Variant(4294967295u), vtI8, Variant(int64_t{4294967295})},
-    {"i4_to_int", Variant(7), vtInt, Variant::FromInt(7)},
+    {"i4_to_int", Variant(7), vtINT, Variant::FromInt(7)},
     {"uint_to_ui4", Variant::FromUInt(7), vtUI4, Variant(7u)},
 };
 INSTANTIATE_TEST_SUITE_P(Integers, ChangeTypeTable, testing::ValuesIn(kIntegers),
@@ -75,13 +75,13 @@ const Conversion kReals[] = {
     {"r8_to_r4", Variant(0.5), vtR4, Variant(0.5f)},
     {"r8_to_ui8_negative", Variant(-1.0), vtUI8, {}, kDispEOverflow},
     {"r8_small_negative_to_ui4", Variant(-0.4), vtUI4, Variant(0u)},
-    {"r8_to_bool", Variant(0.1), vtBool, Variant(true)},
-    {"r8_zero_to_bool", Variant(0.0), vtBool, Variant(false)},
+    {"r8_to_bool", Variant(0.1), vtBOOL, Variant(true)},
+    {"r8_zero_to_bool", Variant(0.0), vtBOOL, Variant(false)},
     {"r8_to_cy", Variant(1.23456), vtCY, Variant(Currency{12346})},
     {"r8_to_cy_overflow", Variant(1e15), vtCY, {}, kDispEOverflow},
-    {"r8_to_date", Variant(45000.5), vtDate, Variant::FromDate(45000.5)},
-    {"r8_to_date_overflow", Variant(3e6), vtDate, {}, kDispEOverflow},
-    {"r8_to_decimal", Variant(-1.5), vtDecimal, Variant(Dec(15, 1, true))},
+    {"r8_to_date", Variant(45000.5), vtDATE, Variant::FromDate(45000.5)},
+    {"r8_to_date_overflow", Variant(3e6), vtDATE, {}, kDispEOverflow},
+    {"r8_to_decimal", Variant(-1.5), vtDECIMAL, Variant(Dec(15, 1, true))},
     {"r4_to_r8_exact", Variant(0.1f), vtR8, Variant(static_cast<double>(0.1f))},
 };
 INSTANTIATE_TEST_SUITE_P(Reals, ChangeTypeTable, testing::ValuesIn(kReals),
@@ -92,17 +92,17 @@ const Conversion kBooleansAndSpecials[] = {
     {"true_to_ui1", Variant(true), vtUI1, Variant(uint8_t{255})},
     {"true_to_ui4", Variant(true), vtUI4, Variant(4294967295u)},
     {"false_to_r8", Variant(false), vtR8, Variant(0.0)},
-    {"i4_to_bool", Variant(-7), vtBool, Variant(true)},
+    {"i4_to_bool", Variant(-7), vtBOOL, Variant(true)},
     {"empty_to_i4", Variant(), vtI4, Variant(0)},
-    {"empty_to_bstr", Variant(), vtBStr, Variant("")},
-    {"empty_to_bool", Variant(), vtBool, Variant(false)},
-    {"empty_to_date", Variant(), vtDate, Variant::FromDate(0)},
+    {"empty_to_bstr", Variant(), vtBSTR, Variant("")},
+    {"empty_to_bool", Variant(), vtBOOL, Variant(false)},
+    {"empty_to_date", Variant(), vtDATE, Variant::FromDate(0)},
     {"null_to_i4", Variant::Null(), vtI4, {}, kDispETypeMismatch},
-    {"null_to_bstr", Variant::Null(), vtBStr, {}, kDispETypeMismatch},
+    {"null_to_bstr", Variant::Null(), vtBSTR, {}, kDispETypeMismatch},
     {"error_to_i4", Variant::FromError(5), vtI4, {}, kDispETypeMismatch},
-    {"i4_to_error", Variant(5), vtError, {}, kDispETypeMismatch},
-    {"i4_to_dispatch", Variant(5), vtDispatch, {}, kDispETypeMismatch},
-    {"i4_to_empty", Variant(5), vtEmpty, Variant()},
+    {"i4_to_error", Variant(5), vtERROR, {}, kDispETypeMismatch},
+    {"i4_to_dispatch", Variant(5), vtDISPATCH, {}, kDispETypeMismatch},
+    {"i4_to_empty", Variant(5), vtEMPTY, Variant()},
 };
 INSTANTIATE_TEST_SUITE_P(Specials, ChangeTypeTable, testing::ValuesIn(kBooleansAndSpecials),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -110,15 +110,15 @@ INSTANTIATE_TEST_SUITE_P(Specials, ChangeTypeTable, testing::ValuesIn(kBooleansA
 const Conversion kCurrencyAndDecimal[] = {
     {"cy_to_i4_half_even", Variant(Currency{25000}), vtI4, Variant(2)},
     {"cy_to_r8", Variant(Currency{12345}), vtR8, Variant(1.2345)},
-    {"cy_to_bstr", Variant(Currency{-15000}), vtBStr, Variant("-1.5")},
-    {"cy_small_to_bstr", Variant(Currency{1}), vtBStr, Variant("0.0001")},
+    {"cy_to_bstr", Variant(Currency{-15000}), vtBSTR, Variant("-1.5")},
+    {"cy_small_to_bstr", Variant(Currency{1}), vtBSTR, Variant("0.0001")},
     {"i8_to_cy_overflow", Variant(int64_t{1000000000000000}), vtCY, {}, kDispEOverflow},
     {"decimal_to_i4", Variant(Dec(125, 2)), vtI4, Variant(1)},
     {"decimal_to_cy_rounds", Variant(Dec(123455, 5)), vtCY, Variant(Currency{12346})},
-    {"decimal_to_bstr", Variant(Dec(1050, 3, true)), vtBStr, Variant("-1.05")},
+    {"decimal_to_bstr", Variant(Dec(1050, 3, true)), vtBSTR, Variant("-1.05")},
     {"decimal_to_r8", Variant(Dec(1, 1)), vtR8, Variant(0.1)},
-    {"ui8_to_decimal", Variant(uint64_t{18446744073709551615u}), vtDecimal, Variant(Dec(18446744073709551615u, 0))},
-    {"cy_to_decimal", Variant(Currency{15000}), vtDecimal, Variant(Dec(15000, 4))},
+    {"ui8_to_decimal", Variant(uint64_t{18446744073709551615u}), vtDECIMAL, Variant(Dec(18446744073709551615u, 0))},
+    {"cy_to_decimal", Variant(Currency{15000}), vtDECIMAL, Variant(Dec(15000, 4))},
 };
 INSTANTIATE_TEST_SUITE_P(CurrencyDecimal, ChangeTypeTable, testing::ValuesIn(kCurrencyAndDecimal),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -141,36 +141,36 @@ const Conversion kFromText[] = {
     {"text_only_sign", Variant("-"), vtR8, {}, kDispETypeMismatch},
     {"text_to_r8", Variant("0.1"), vtR8, Variant(0.1)},
     {"text_to_r4", Variant("3.25"), vtR4, Variant(3.25f)},
-    {"text_true", Variant(" True "), vtBool, Variant(true)},
-    {"text_false", Variant("FALSE"), vtBool, Variant(false)},
-    {"text_number_to_bool", Variant("0"), vtBool, Variant(false)},
-    {"text_bad_bool", Variant("yes"), vtBool, {}, kDispETypeMismatch},
+    {"text_true", Variant(" True "), vtBOOL, Variant(true)},
+    {"text_false", Variant("FALSE"), vtBOOL, Variant(false)},
+    {"text_number_to_bool", Variant("0"), vtBOOL, Variant(false)},
+    {"text_bad_bool", Variant("yes"), vtBOOL, {}, kDispETypeMismatch},
     {"text_to_cy", Variant("12.34567"), vtCY, Variant(Currency{123457})},
-    {"text_to_decimal", Variant("-0.000123"), vtDecimal, Variant(Dec(123, 6, true))},
-    {"text_to_decimal_too_big", Variant("1e30"), vtDecimal, {}, kDispEOverflow},
-    {"text_iso_date", Variant("2024-05-01 10:30:15"), vtDate, Variant::FromDate(45413.0 + (10 * 3600 + 30 * 60 + 15) / 86400.0)},
-    {"text_us_date", Variant("05/01/2024"), vtDate, Variant::FromDate(45413.0)},
-    {"text_time_only", Variant("12:00"), vtDate, Variant::FromDate(0.5)},
-    {"text_bad_date", Variant("2024-02-30"), vtDate, {}, kDispETypeMismatch},
-    {"text_number_as_date", Variant("1.5"), vtDate, Variant::FromDate(1.5)},
+    {"text_to_decimal", Variant("-0.000123"), vtDECIMAL, Variant(Dec(123, 6, true))},
+    {"text_to_decimal_too_big", Variant("1e30"), vtDECIMAL, {}, kDispEOverflow},
+    {"text_iso_date", Variant("2024-05-01 10:30:15"), vtDATE, Variant::FromDate(45413.0 + (10 * 3600 + 30 * 60 + 15) / 86400.0)},
+    {"text_us_date", Variant("05/01/2024"), vtDATE, Variant::FromDate(45413.0)},
+    {"text_time_only", Variant("12:00"), vtDATE, Variant::FromDate(0.5)},
+    {"text_bad_date", Variant("2024-02-30"), vtDATE, {}, kDispETypeMismatch},
+    {"text_number_as_date", Variant("1.5"), vtDATE, Variant::FromDate(1.5)},
 };
 INSTANTIATE_TEST_SUITE_P(FromText, ChangeTypeTable, testing::ValuesIn(kFromText),
                          [](const auto& i) { return std::string(i.param.name); });
 
 const Conversion kToText[] = {
-    {"i4", Variant(-42), vtBStr, Variant("-42")},
-    {"ui8", Variant(uint64_t{18446744073709551615u}), vtBStr, Variant("18446744073709551615")},
-    {"r8", Variant(0.1), vtBStr, Variant("0.1")},
-    {"r8_fifteen_digits", Variant(1.0 / 3.0), vtBStr, Variant("0.333333333333333")},
-    {"r8_large", Variant(1e20), vtBStr, Variant("1E+20")},
-    {"r8_small", Variant(1.5e-5), vtBStr, Variant("1.5E-05")},
-    {"r4_seven_digits", Variant(0.1f), vtBStr, Variant("0.1")},
-    {"bool_true", Variant(true), vtBStr, Variant("-1")},
-    {"bool_false", Variant(false), vtBStr, Variant("0")},
-    {"date_and_time", Variant::FromDate(45413.4375), vtBStr, Variant("05/01/2024 10:30:00")},
-    {"date_only", Variant::FromDate(45413.0), vtBStr, Variant("05/01/2024")},
-    {"time_only", Variant::FromDate(0.75), vtBStr, Variant("18:00:00")},
-    {"day_zero", Variant::FromDate(0.0), vtBStr, Variant("12/30/1899")},
+    {"i4", Variant(-42), vtBSTR, Variant("-42")},
+    {"ui8", Variant(uint64_t{18446744073709551615u}), vtBSTR, Variant("18446744073709551615")},
+    {"r8", Variant(0.1), vtBSTR, Variant("0.1")},
+    {"r8_fifteen_digits", Variant(1.0 / 3.0), vtBSTR, Variant("0.333333333333333")},
+    {"r8_large", Variant(1e20), vtBSTR, Variant("1E+20")},
+    {"r8_small", Variant(1.5e-5), vtBSTR, Variant("1.5E-05")},
+    {"r4_seven_digits", Variant(0.1f), vtBSTR, Variant("0.1")},
+    {"bool_true", Variant(true), vtBSTR, Variant("-1")},
+    {"bool_false", Variant(false), vtBSTR, Variant("0")},
+    {"date_and_time", Variant::FromDate(45413.4375), vtBSTR, Variant("05/01/2024 10:30:00")},
+    {"date_only", Variant::FromDate(45413.0), vtBSTR, Variant("05/01/2024")},
+    {"time_only", Variant::FromDate(0.75), vtBSTR, Variant("18:00:00")},
+    {"day_zero", Variant::FromDate(0.0), vtBSTR, Variant("12/30/1899")},
 };
 INSTANTIATE_TEST_SUITE_P(ToText, ChangeTypeTable, testing::ValuesIn(kToText),
                          [](const auto& i) { return std::string(i.param.name); });
@@ -194,7 +194,7 @@ TEST(VariantConvert, LongGarbageTextIsShortenedInTheMessage) {
 }
 
 TEST(VariantConvert, TextRoundTripsThroughEveryNumericType) {
-    for (const VarType t : {vtI1, vtI2, vtI4, vtI8, vtUI1, vtUI2, vtUI4, vtUI8, vtInt, vtUInt, vtR4, vtR8, vtCY, vtDecimal}) {
+    for (const VarType t : {vtI1, vtI2, vtI4, vtI8, vtUI1, vtUI2, vtUI4, vtUI8, vtINT, vtUINT, vtR4, vtR8, vtCY, vtDECIMAL}) {
         const Variant v = Variant("100").ChangeType(t);
         EXPECT_EQ(v.Type(), t);
         EXPECT_EQ(v.ToString(), "100") << VarTypeName(t);

@@ -6,9 +6,9 @@ namespace vela {
 namespace {
 
 TEST(Variant, ConstructorsPickTheNaturalType) {
-    EXPECT_EQ(Variant().Type(), vtEmpty);
-    EXPECT_EQ(Variant::Null().Type(), vtNull);
-    EXPECT_EQ(Variant(true).Type(), vtBool);
+    EXPECT_EQ(Variant().Type(), vtEMPTY);
+    EXPECT_EQ(Variant::Null().Type(), vtNULL);
+    EXPECT_EQ(Variant(true).Type(), vtBOOL);
     EXPECT_EQ(Variant(int8_t{1}).Type(), vtI1);
     EXPECT_EQ(Variant(uint8_t{1}).Type(), vtUI1);
     EXPECT_EQ(Variant(int16_t{1}).Type(), vtI2);
@@ -19,13 +19,13 @@ TEST(Variant, ConstructorsPickTheNaturalType) {
     EXPECT_EQ(Variant(uint64_t{1}).Type(), vtUI8);
     EXPECT_EQ(Variant(1.0f).Type(), vtR4);
     EXPECT_EQ(Variant(1.0).Type(), vtR8);
-    EXPECT_EQ(Variant("x").Type(), vtBStr);
+    EXPECT_EQ(Variant("x").Type(), vtBSTR);
     EXPECT_EQ(Variant(Currency{10000}).Type(), vtCY);
-    EXPECT_EQ(Variant(Decimal{}).Type(), vtDecimal);
-    EXPECT_EQ(Variant::FromDate(1.0).Type(), vtDate);
-    EXPECT_EQ(Variant::FromError(-1).Type(), vtError);
-    EXPECT_EQ(Variant::FromInt(1).Type(), vtInt);
-    EXPECT_EQ(Variant::FromUInt(1).Type(), vtUInt);
+    EXPECT_EQ(Variant(Decimal{}).Type(), vtDECIMAL);
+    EXPECT_EQ(Variant::FromDate(1.0).Type(), vtDATE);
+    EXPECT_EQ(Variant::FromError(-1).Type(), vtERROR);
+    EXPECT_EQ(Variant::FromInt(1).Type(), vtINT);
+    EXPECT_EQ(Variant::FromUInt(1).Type(), vtUINT);
 }
 
 TEST(Variant, EqualityNeedsTheSameTypeAndValue) {
@@ -47,11 +47,11 @@ TEST(Variant, RawAccessOfTheWrongTypeRaises) {
 }
 
 TEST(VariantArray, NewArraysHoldTheElementTypesZero) {
-    const Variant a = Variant::MakeArray(vtBStr, {{1, 3}});
-    EXPECT_EQ(a.Type(), vtArray | vtBStr);
+    const Variant a = Variant::MakeArray(vtBSTR, {{1, 3}});
+    EXPECT_EQ(a.Type(), vtArray | vtBSTR);
     ASSERT_EQ(a.Array().Size(), 3u);
     EXPECT_EQ(a.Array().At({1}), Variant(""));
-    const Variant v = Variant::MakeArray(vtVariant, {{0, 2}});
+    const Variant v = Variant::MakeArray(vtVARIANT, {{0, 2}});
     EXPECT_TRUE(v.Array().At({0}).IsEmpty());
 }
 
@@ -85,12 +85,12 @@ TEST(VariantArray, BadIndicesAndSizesRaise) {
     EXPECT_THROW(a.Array().At({0, 0}), VariantError);
     EXPECT_THROW(Variant::MakeArray(vtI4, {{0, 65536}, {0, 65536}}), VariantError);
     EXPECT_THROW(Variant::MakeArray(vtI4, {{2147483647, 2}}), VariantError);
-    EXPECT_THROW(Variant::MakeArray(vtDispatch, {{0, 1}}), VariantError);
+    EXPECT_THROW(Variant::MakeArray(vtDISPATCH, {{0, 1}}), VariantError);
     EXPECT_THROW(Variant::MakeArray(vtI4, std::vector<ArrayBound>{}), VariantError);
 }
 
 TEST(VariantArray, ChangeTypeConvertsEveryElement) {
-    const Variant a = Variant::FromElements(vtBStr, {Variant("1.5"), Variant("2")});
+    const Variant a = Variant::FromElements(vtBSTR, {Variant("1.5"), Variant("2")});
     const Variant b = a.ChangeType(vtArray | vtR8);
     EXPECT_EQ(b.Array().At({0}), Variant(1.5));
     EXPECT_EQ(b.Array().At({1}), Variant(2.0));
