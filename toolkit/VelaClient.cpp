@@ -1,3 +1,7 @@
+#ifdef _WIN32
+#include <objbase.h>
+#endif
+
 #include "toolkit/VelaClient.h"
 
 #include <cinttypes>
@@ -5,10 +9,6 @@
 
 #include "toolkit/ConnectionRegistry.h"
 #include "toolkit/VelaExceptions.h"
-
-#ifdef _WIN32
-#include <objbase.h>
-#endif
 
 namespace vela {
 namespace {

@@ -13,6 +13,14 @@
 #include "toolkit/VelaBrowseRecords.h"
 #include "toolkit/VelaTypes.h"
 
+// <windows.h> maps these names to their A/W functions; the toolkit's members keep them.
+#ifdef GetObject
+#undef GetObject
+#endif
+#ifdef SetComputerName
+#undef SetComputerName
+#endif
+
 namespace vela {
 
 class TVelaComponent;
