@@ -25,7 +25,10 @@ int64_t NowMs() {
 TVelaMsgThread::TVelaMsgThread(TdHandleComponent& owner, MainThreadDispatcher* mainThread)
     : fOwner(owner), mainThread_(mainThread) {
     startTicks_ = NowMs();
-    thread_ = std::thread([this] { Execute(); });
+}
+
+void TVelaMsgThread::Start() {
+    if (!thread_.joinable() && !terminated_) thread_ = std::thread([this] { Execute(); });
 }
 
 TVelaMsgThread::~TVelaMsgThread() { Terminate(); }
@@ -121,7 +124,9 @@ void TVelaMsgThread::Execute() {
 // --- TdHandleComponent ---
 
 TdHandleComponent::TdHandleComponent(MainThreadDispatcher* mainThread)
-    : mainThread_(mainThread), fWorkThread(std::make_unique<TVelaMsgThread>(*this, mainThread)) {}
+    : mainThread_(mainThread), fWorkThread(std::make_unique<TVelaMsgThread>(*this, mainThread)) {
+    fWorkThread->Start();
+}
 
 TdHandleComponent::~TdHandleComponent() { StopMessageThread(); }
 

@@ -40,6 +40,8 @@ public:
 
     TVelaMsgThread(TdHandleComponent& owner, MainThreadDispatcher* mainThread);
     ~TVelaMsgThread();
+    // Starts delivering; the owner calls it once it is fully set up.
+    void Start();
 
     void Signal() { fBreakEvent.Set(); }
     void SetTimer(int32_t ms);
@@ -48,7 +50,7 @@ public:
     // Ends the thread; messages still queued are then freed unhandled.
     void Terminate();
     bool Terminated() const { return terminated_.load(); }
-    bool fUseSync = true;
+    std::atomic<bool> fUseSync{true};
 
 private:
     void Execute();

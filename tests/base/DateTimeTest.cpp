@@ -14,6 +14,8 @@ struct KnownDate {
     double dayNumber;
 };
 
+void PrintTo(const KnownDate& c, std::ostream* os) { *os << c.dayNumber; }
+
 class KnownDates : public testing::TestWithParam<KnownDate> {};
 
 TEST_P(KnownDates, EncodeAndDecodeAgree) {

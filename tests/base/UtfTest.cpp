@@ -19,6 +19,8 @@ struct BadUtf8Case {
     std::u16string expected;
 };
 
+void PrintTo(const BadUtf8Case& c, std::ostream* os) { *os << c.name; }
+
 class BadUtf8 : public testing::TestWithParam<BadUtf8Case> {};
 
 TEST_P(BadUtf8, BecomesReplacementCharacters) {

@@ -118,6 +118,8 @@ struct KeepAliveCase {
     int32_t stored;
 };
 
+void PrintTo(const KeepAliveCase& c, std::ostream* os) { *os << c.set; }
+
 class KeepAliveClamp : public ClientFixture, public ::testing::WithParamInterface<KeepAliveCase> {};
 
 TEST_P(KeepAliveClamp, StoresTheClampedPeriod) {
@@ -128,7 +130,11 @@ TEST_P(KeepAliveClamp, StoresTheClampedPeriod) {
 INSTANTIATE_TEST_SUITE_P(Table, KeepAliveClamp,
                          ::testing::Values(KeepAliveCase{200, 500}, KeepAliveCase{-1, 500}, KeepAliveCase{0, 0},
                                            KeepAliveCase{500, 500}, KeepAliveCase{501, 501},
-                                           KeepAliveCase{10000, 10000}));
+                                           KeepAliveCase{10000, 10000}),
+                         [](const auto& p) {
+                             const int32_t v = p.param.set;
+                             return (v < 0 ? "minus" + std::to_string(-v) : std::to_string(v));
+                         });
 
 TEST_F(ClientLifecycle, WithoutKeepAliveNoTickRuns) {
     client->SetKeepAlive(0);
@@ -166,6 +172,8 @@ struct ShutdownCase {
     const char* text;
 };
 
+void PrintTo(const ShutdownCase& c, std::ostream* os) { *os << c.url << " " << c.reason; }
+
 class ShutdownReason : public ClientFixture, public ::testing::WithParamInterface<ShutdownCase> {};
 
 TEST_P(ShutdownReason, IsDeliveredOnceWithItsText) {
@@ -185,7 +193,10 @@ INSTANTIATE_TEST_SUITE_P(Table, ShutdownReason,
                          ::testing::Values(ShutdownCase{"http://plant/xmlda", 0, ""},
                                            ShutdownCase{"http://plant/xmlda", 5, "5"},
                                            ShutdownCase{"opc.tcp://plant:4840", 0x80AB0000LL, "$80ab0000"},
-                                           ShutdownCase{"opc.tcp://plant:4840", static_cast<int32_t>(0x80AB0000), "$80ab0000"}));
+                                           ShutdownCase{"opc.tcp://plant:4840", static_cast<int32_t>(0x80AB0000), "$80ab0000"}),
+                         [](const auto& p) {
+                             return std::string(p.param.url[0] == 'h' ? "xml_" : "ua_") + std::to_string(p.index);
+                         });
 
 TEST_F(ClientLifecycle, ASecondShutdownNoticeIsIgnored) {
     client->SetActive(true);

@@ -15,6 +15,8 @@ struct Detection {
     tVelaConnectionType expected;
 };
 
+void PrintTo(const Detection& c, std::ostream* os) { *os << c.url; }
+
 class ProtocolByUrl : public ::testing::TestWithParam<Detection> {};
 
 TEST_P(ProtocolByUrl, ChoosesTheConnectionType) {
@@ -30,7 +32,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Detection{"https://host/xmlda", coXML, coXML},     // neither pattern: the type stays
                       Detection{"https://host/xmlda", coCOM, coCOM},
                       Detection{"Vendor.Server.1", coCOM, coCOM},
-                      Detection{"", coUA, coUA}));
+                      Detection{"", coUA, coUA}),
+    [](const auto& p) { return "case" + std::to_string(p.index); });
 
 class Registry : public ::testing::Test {
 protected:

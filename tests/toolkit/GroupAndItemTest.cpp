@@ -52,6 +52,8 @@ struct DeadBandCase {
     const char* sent;
 };
 
+void PrintTo(const DeadBandCase& c, std::ostream* os) { *os << c.set; }
+
 class DeadBand : public GroupsAndItems, public ::testing::WithParamInterface<DeadBandCase> {};
 
 TEST_P(DeadBand, IsClampedBeforeItIsSent) {
@@ -64,7 +66,8 @@ TEST_P(DeadBand, IsClampedBeforeItIsSent) {
 INSTANTIATE_TEST_SUITE_P(Table, DeadBand,
                          ::testing::Values(DeadBandCase{150, 100, "SetState rate=1000 active=1 deadband=100"},
                                            DeadBandCase{-5, 0, "SetState rate=1000 active=1 deadband=0"},
-                                           DeadBandCase{42, 42, "SetState rate=1000 active=1 deadband=42"}));
+                                           DeadBandCase{42, 42, "SetState rate=1000 active=1 deadband=42"}),
+                         [](const auto& p) { return "set" + std::to_string(p.index); });
 
 TEST_F(GroupsAndItems, TheServersRevisedRateIsStored) {
     Server().revisedUpdateRate = 750;
@@ -236,6 +239,8 @@ struct QualityCase {
     bool good;
 };
 
+void PrintTo(const QualityCase& c, std::ostream* os) { *os << c.url << " " << c.quality; }
+
 class QualityText : public ClientFixture, public ::testing::WithParamInterface<QualityCase> {};
 
 TEST_P(QualityText, DependsOnTheProtocol) {
@@ -256,7 +261,10 @@ INSTANTIATE_TEST_SUITE_P(
                       QualityCase{"http://p", 0x80, "", false},
                       QualityCase{"opc.tcp://p", 0x00000000, "good", true},
                       QualityCase{"opc.tcp://p", 0x40920000, "uncertain", false},
-                      QualityCase{"opc.tcp://p", 0x80340000, "bad", false}));
+                      QualityCase{"opc.tcp://p", 0x80340000, "bad", false}),
+    [](const auto& p) {
+        return std::string(p.param.url[0] == 'h' ? "da_" : "ua_") + std::to_string(p.index);
+    });
 
 TEST_F(GroupsAndItems, ValueTextsOfScalarsAndArrays) {
     auto item = group->OPCItems().AddItem("X");
