@@ -1,0 +1,306 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "ua/uaBinaryEncoder.h"
+
+namespace vela::ua {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+template <typename T>
+Bytes Encode(const T& value) {
+    TuaBinaryEncoder e;
+    e.Write(value);
+    return e.TakeBuffer();
+}
+
+struct NodeIdBytes {
+    uaNodeId id;
+    Bytes bytes;
+};
+
+void PrintTo(const NodeIdBytes& c, std::ostream* os) { *os << c.id.ToString(); }
+
+class NodeIdEncoding : public ::testing::TestWithParam<NodeIdBytes> {};
+
+TEST_P(NodeIdEncoding, UsesTheSmallestFormAndReadsBack) {
+    EXPECT_EQ(Encode(GetParam().id), GetParam().bytes);
+    TuaBinaryDecoder d(GetParam().bytes);
+    uaNodeId back;
+    d.Read(back);
+    EXPECT_EQ(back, GetParam().id);
+    EXPECT_EQ(d.Remaining(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, NodeIdEncoding,
+    ::testing::Values(NodeIdBytes{uaNodeId(255u), {0x00, 0xFF}},
+                      NodeIdBytes{uaNodeId(256u), {0x01, 0x00, 0x00, 0x01}},
+                      NodeIdBytes{uaNodeId(70000u, 1), {0x02, 0x01, 0x00, 0x70, 0x11, 0x01, 0x00}},
+                      NodeIdBytes{uaNodeId(5u, 256), {0x02, 0x00, 0x01, 0x05, 0x00, 0x00, 0x00}},
+                      NodeIdBytes{uaNodeId(std::string("Ab"), 2), {0x03, 0x02, 0x00, 0x02, 0x00, 0x00, 0x00, 'A', 'b'}},
+                      NodeIdBytes{uaNodeId(uaByteString{0xAA}, 1), {0x05, 0x01, 0x00, 0x01, 0x00, 0x00, 0x00, 0xAA}}),
+    [](const auto& p) { return "case" + std::to_string(p.index); });
+
+TEST(Encoding, StringsAndArraysEmptyIsNull) {
+    EXPECT_EQ(Encode(std::string()), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(Encode(uaByteString()), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+    TuaBinaryEncoder e;
+    e.WriteArray(std::vector<int32_t>{});
+    EXPECT_EQ(e.Buffer(), (Bytes{0xFF, 0xFF, 0xFF, 0xFF}));
+    for (const Bytes& wire : {Bytes{0, 0, 0, 0}, Bytes{0xFF, 0xFF, 0xFF, 0xFF}}) {
+        TuaBinaryDecoder d(wire);
+        std::string s = "x";
+        d.Read(s);
+        EXPECT_EQ(s, "");
+    }
+}
+
+TEST(Encoding, DateTimeLimits) {
+    TuaBinaryEncoder e;
+    e.WriteDateTime(kMaxDateTime);
+    e.WriteDateTime(-109205.0);  // 1601-01-01
+    e.WriteDateTime(-200000.0);  // before it
+    const Bytes bytes = e.TakeBuffer();
+    int64_t ticks[3];
+    std::memcpy(ticks, bytes.data(), 24);
+    EXPECT_EQ(ticks[0], 0x7FFFFFFFFFFFFFFF);
+    EXPECT_EQ(ticks[1], 0);
+    EXPECT_EQ(ticks[2], 0);
+    TuaBinaryDecoder d(bytes);
+    DateTime a, b, c;
+    d.ReadDateTime(a);
+    d.ReadDateTime(b);
+    d.ReadDateTime(c);
+    EXPECT_EQ(a, kMaxDateTime);
+    EXPECT_EQ(b, kMinDateTime);  // 0 reads as "no time", not as 1601
+}
+
+TEST(Encoding, NaNsBecomeTheQuietNaN) {
+    TuaBinaryEncoder e;
+    uint32_t fbits = 0x7FC00001;
+    uint64_t dbits = 0x7FF0000000000001ull;
+    e.Write(fbits);
+    e.Write(dbits);
+    TuaBinaryDecoder d(e.Buffer());
+    float f;
+    double g;
+    d.Read(f);
+    d.Read(g);
+    std::memcpy(&fbits, &f, 4);
+    std::memcpy(&dbits, &g, 8);
+    EXPECT_EQ(fbits, 0xFFC00000u);
+    EXPECT_EQ(dbits, 0xFFF8000000000000ull);
+}
+
+TEST(Encoding, DataValueWithValueOnly) {
+    uaDataValue dv;
+    dv.fValue = uaVariant::Scalar(bit_Int32, int32_t{7});
+    EXPECT_EQ(Encode(dv), (Bytes{0x01, 0x06, 0x07, 0x00, 0x00, 0x00}));
+    uaDataValue full = dv;
+    full.fStatusCode = 0x80AB0000;
+    full.fSourceTimestamp = 45000.5;
+    full.fServerTimestamp = 45000.25;
+    full.fSourcePicoSeconds = 10;
+    full.fServerPicoSeconds = 20;
+    const Bytes bytes = Encode(full);
+    TuaBinaryDecoder d(bytes);
+    uaDataValue back;
+    d.Read(back);
+    EXPECT_EQ(back, full);
+}
+
+TEST(Encoding, MatrixVariant) {
+    uaVariant v = uaVariant::Array(bit_Int32, {int32_t{1}, int32_t{2}, int32_t{3}, int32_t{4}, int32_t{5}, int32_t{6}});
+    v.SetDimensions({2, 3});
+    const Bytes bytes = Encode(v);
+    ASSERT_EQ(bytes.size(), 1u + 4 + 24 + 4 + 8);
+    EXPECT_EQ(bytes[0], 0xC6);
+    EXPECT_EQ(bytes[1], 6);
+    EXPECT_EQ(bytes[29], 2);
+    EXPECT_EQ(bytes[33], 2);
+    EXPECT_EQ(bytes[37], 3);
+    TuaBinaryDecoder d(bytes);
+    std::optional<uaVariant> back;
+    d.Read(back);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(*back, v);
+}
+
+TEST(Encoding, EveryBuiltinTypeRoundTripsInAVariant) {
+    uaDiagnosticInfo diag;
+    diag.fSymbolicId = 1;
+    diag.fLocale = 2;
+    diag.fAdditionalInfo = "more";
+    diag.fInnerStatusCode = 0x80010000;
+    diag.fInnerDiagnosticInfo = Box<uaDiagnosticInfo>(uaDiagnosticInfo{.fSymbolicId = 9});
+    uaExtensionObject xml;
+    xml.fTypeId = uaExpandedNodeId{uaNodeId(1234u, 2), "", 0};
+    xml.fEncoding = uaExtensionObject::eo_XmlBody;
+    xml.fXmlBody = "<a/>";
+    uaDataValue dv;
+    dv.fValue = uaVariant::Scalar(bit_String, std::string("inner"));
+    const std::vector<uaVariant> values = {
+        uaVariant::Scalar(bit_Boolean, true),
+        uaVariant::Scalar(bit_SByte, int8_t{-128}),
+        uaVariant::Scalar(bit_Byte, uint8_t{255}),
+        uaVariant::Scalar(bit_Int16, int16_t{-32768}),
+        uaVariant::Scalar(bit_UInt16, uint16_t{65535}),
+        uaVariant::Scalar(bit_Int32, std::numeric_limits<int32_t>::min()),
+        uaVariant::Scalar(bit_UInt32, std::numeric_limits<uint32_t>::max()),
+        uaVariant::Scalar(bit_Int64, std::numeric_limits<int64_t>::min()),
+        uaVariant::Scalar(bit_UInt64, std::numeric_limits<uint64_t>::max()),
+        uaVariant::Scalar(bit_Float, -1.5f),
+        uaVariant::Scalar(bit_Double, 1e300),
+        uaVariant::Scalar(bit_String, std::string("gr\xC3\xBC\xC3\x9F")),
+        uaVariant::Scalar(bit_DateTime, 45413.4375),
+        uaVariant::Scalar(bit_Guid, uaGuid::Parse("{72962B91-FA75-4AE6-8D28-B404DC7DAF63}")),
+        uaVariant::Scalar(bit_ByteString, uaByteString{0, 1, 2}),
+        uaVariant::Scalar(bit_XmlElement, std::string("<x/>")),
+        uaVariant::Scalar(bit_NodeId, uaNodeId(std::string("Tag"), 3)),
+        uaVariant::Scalar(bit_ExpandedNodeId, uaExpandedNodeId{uaNodeId(7u, 1), "urn:x", 4}),
+        uaVariant::Scalar(bit_StatusCode, uint32_t{0x80AB0000}),
+        uaVariant::Scalar(bit_QualifiedName, uaQualifiedName{2, "Name"}),
+        uaVariant::Scalar(bit_LocalizedText, uaLocalizedText{"en", "Hi"}),
+        uaVariant::Scalar(bit_ExtensionObject, xml),
+        uaVariant::Scalar(bit_DataValue, Box<uaDataValue>(dv)),
+        uaVariant::Array(bit_Variant, {Box<uaVariant>(uaVariant::Scalar(bit_Int32, int32_t{1})),
+                                       Box<uaVariant>(uaVariant::Array(bit_String, {std::string("a")}))}),
+        uaVariant::Scalar(bit_DiagnosticInfo, Box<uaDiagnosticInfo>(diag)),
+    };
+    TuaBinaryEncoder e;
+    for (const auto& v : values) e.Write(v);
+    e.Write(int32_t{0x11223344});  // a sentinel: nothing may be left unread or overread
+    TuaBinaryDecoder d(e.Buffer());
+    for (const auto& v : values) {
+        std::optional<uaVariant> back;
+        d.Read(back);
+        ASSERT_TRUE(back);
+        EXPECT_EQ(*back, v) << static_cast<int>(v.fType.fBuildInType);
+    }
+    int32_t sentinel = 0;
+    d.Read(sentinel);
+    EXPECT_EQ(sentinel, 0x11223344);
+}
+
+TEST(Decoding, UnknownNodeIdFormConsumesOneByte) {
+    const Bytes bytes{0x06, 0x2A};
+    TuaBinaryDecoder d(bytes);
+    uaNodeId id(5u);
+    d.Read(id);
+    EXPECT_TRUE(id.IsNullNodeId());
+    EXPECT_EQ(d.Position(), 1u);
+}
+
+TEST(Decoding, AbsentValues) {
+    const Bytes bytes{0x00, 0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF};
+    TuaBinaryDecoder d(bytes);
+    std::optional<uaVariant> v;
+    std::optional<uaDataValue> dv;
+    std::optional<uaLocalizedText> lt;
+    std::optional<uaQualifiedName> qn;
+    d.Read(v);
+    d.Read(dv);
+    d.Read(lt);
+    d.Read(qn);
+    EXPECT_FALSE(v);
+    EXPECT_FALSE(dv);
+    EXPECT_FALSE(lt);
+    EXPECT_FALSE(qn);
+    EXPECT_EQ(d.Remaining(), 0u);
+}
+
+TEST(Decoding, ExtensionObjectsKeepTheirBodyAndRejectBadEncodings) {
+    uaExtensionObject binary;
+    binary.fTypeId = uaExpandedNodeId{uaNodeId(811u), "", 0};
+    binary.fEncoding = uaExtensionObject::eo_BinaryBody;
+    binary.fBinaryBody = {1, 2, 3};
+    const Bytes bytes = Encode(binary);
+    TuaBinaryDecoder d(bytes);
+    uaExtensionObject back;
+    d.Read(back);
+    EXPECT_EQ(back, binary);
+    const Bytes bad{0x00, 0x00, 0x07};
+    TuaBinaryDecoder b(bad);
+    try {
+        b.Read(back);
+        FAIL();
+    } catch (const uaDecodingError& e) {
+        EXPECT_EQ(std::string(e.what()), "Error Message: Invalid encoding byte (0x07) for uaExtensionObject.");
+    }
+}
+
+struct HostileCase {
+    const char* name;
+    Bytes bytes;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
+
+class HostileInput : public ::testing::TestWithParam<HostileCase> {};
+
+TEST_P(HostileInput, EndsInADecodingError) {
+    TuaBinaryDecoder d(GetParam().bytes);
+    std::optional<uaVariant> v;
+    EXPECT_THROW(d.Read(v), uaDecodingError);
+}
+
+Bytes NestedVariants(int depth) {
+    Bytes b;
+    for (int i = 0; i < depth; ++i) {
+        b.insert(b.end(), {0x80 | bit_Variant, 1, 0, 0, 0});  // an array of one variant
+    }
+    b.push_back(0);
+    return b;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, HostileInput,
+    ::testing::Values(HostileCase{"truncated_int32", {0x06, 0x01, 0x02}},
+                      HostileCase{"string_longer_than_message", {0x0C, 0xFF, 0xFF, 0xFF, 0x7F, 'a'}},
+                      HostileCase{"array_count_beyond_bytes", {0x86, 0x00, 0x00, 0x00, 0x10}},
+                      HostileCase{"array_count_beyond_limit", {0x81, 0x00, 0x00, 0x00, 0x7F}},
+                      HostileCase{"type_above_25", {0x1A}},
+                      HostileCase{"empty_input", {}},
+                      HostileCase{"nesting_too_deep", NestedVariants(150)}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(Decoding, LimitsAreConfigurable) {
+    TuaBinaryEncoder e;
+    e.Write(uaVariant::Array(bit_Byte, std::vector<uaScalar>(100, uint8_t{1})));
+    uaDecodingLimits tight;
+    tight.maxArrayLength = 10;
+    TuaBinaryDecoder d(e.Buffer(), tight);
+    std::optional<uaVariant> v;
+    EXPECT_THROW(d.Read(v), uaDecodingError);
+    tight.maxMessageSize = 8;
+    EXPECT_THROW(TuaBinaryDecoder(e.Buffer(), tight), uaDecodingError);
+    const Bytes nested = NestedVariants(90);
+    TuaBinaryDecoder ok(nested);
+    EXPECT_NO_THROW(ok.Read(v));
+}
+
+TEST(Decoding, MessageIdOfEveryNumericForm) {
+    for (const uaNodeId& id : {uaNodeId(397u), uaNodeId(631u), uaNodeId(70000u, 1)}) {
+        TuaBinaryEncoder e;
+        e.Write(id);
+        e.Write(uint8_t{0xEE});
+        TuaBinaryDecoder d(e.Buffer());
+        EXPECT_EQ(d.ReadMessageId(), id.IdAsNumber());
+        uint8_t next = 0;
+        d.Read(next);
+        EXPECT_EQ(next, 0xEE);
+    }
+    TuaBinaryEncoder e;
+    e.Write(uaNodeId(std::string("x"), 1));
+    TuaBinaryDecoder d(e.Buffer());
+    EXPECT_EQ(d.ReadMessageId(), 0u);
+    EXPECT_EQ(d.Remaining(), 0u);
+}
+
+}  // namespace
+}  // namespace vela::ua
