@@ -510,6 +510,12 @@ void TuaBinaryDecoder::Read(std::optional<uaVariant>& v) {
     v = ReadVariantBody(ReadByteRaw());
 }
 
+void TuaBinaryDecoder::Read(uaVariant& v) {
+    std::optional<uaVariant> value;
+    Read(value);
+    v = value ? std::move(*value) : uaVariant();
+}
+
 void TuaBinaryDecoder::Read(uaDataValue& v) {
     DepthGuard guard(*this);
     const uint8_t mask = ReadByteRaw();

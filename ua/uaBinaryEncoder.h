@@ -136,6 +136,7 @@ public:
     void Read(uaDataValue& v);
     void Read(uaDiagnosticInfo& v);
     void Read(TuaObj& v);
+    void Read(uaVariant& v);  // an absent variant reads as the null variant
     // Objects that may be absent on the wire.
     void Read(std::optional<uaVariant>& v);
     void Read(std::optional<uaDataValue>& v);
