@@ -7,6 +7,7 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     wine64 wine libwine-dev mingw-w64-tools g++-mingw-w64-x86-64-posix
     xvfb xauth
+    nodejs npm
 )
 missing=()
 for p in "${packages[@]}"; do
@@ -17,4 +18,10 @@ if [ ${#missing[@]} -gt 0 ]; then
     export DEBIAN_FRONTEND=noninteractive
     apt-get update -qq
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# node-opcua, the independent UA peer of the tests (pinned in tools/ua-peer/package-lock.json)
+peer="$(cd "$(dirname "$0")" && pwd)/ua-peer"
+if [ ! -d "$peer/node_modules/node-opcua" ]; then
+    echo "+ installing node-opcua"
+    (cd "$peer" && npm ci --no-audit --no-fund --loglevel=error >/dev/null)
 fi

@@ -40,12 +40,12 @@ layer() {  # name, preset
 layer "linux unit tests" linux
 layer "linux unit tests under ASan+UBSan" linux-asan
 # Fuzzers: a short fixed run each, from the stored seeds, on a scratch copy of the corpus.
-fuzz() {  # target, corpus folder
-    echo "== fuzzer $1: 20 s"
+fuzz() {  # target, corpus folder, seconds
+    echo "== fuzzer $1: $3 s"
     local scratch
     scratch=$(mktemp -d)
     cp -r "fuzz/corpus/$2/." "$scratch/"
-    if build/fuzz/fuzz/"$1" -max_total_time=20 -max_len=512 "$scratch" >"$log/$1.fuzz" 2>&1; then
+    if build/fuzz/fuzz/"$1" -max_total_time="$3" -max_len=4096 "$scratch" >"$log/$1.fuzz" 2>&1; then
         passed=$((passed + 1))
     else
         tail -n 30 "$log/$1.fuzz"
@@ -55,7 +55,8 @@ fuzz() {  # target, corpus folder
     rm -rf "$scratch"
 }
 if cmake --preset fuzz >"$log/fuzz.configure" 2>&1 && cmake --build --preset fuzz >"$log/fuzz.build" 2>&1; then
-    fuzz variant_text_fuzz variant_text
+    fuzz variant_text_fuzz variant_text 20
+    fuzz ua_decode_fuzz ua_decode 60
 else
     tail -n 40 "$log/fuzz.build"
     failed=$((failed + 1))

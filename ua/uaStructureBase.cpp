@@ -95,3 +95,27 @@ void FieldPrinter::EnumArray(const char* name, const std::vector<int32_t>& value
 std::string FieldPrinter::Finish() { return text_ + "\r\n}\r\n"; }
 
 }  // namespace vela::ua
+
+namespace vela::ua {
+
+void TExtensionObjReader::ReadObject(const uaExtensionObject& object, TuaObj& item, const uaDecodingLimits& limits) {
+    if (object.fEncoding != uaExtensionObject::eo_BinaryBody) throw Exception("Error Message: can only handle binary data");
+    if (object.fTypeId) {
+        const uaNodeId& id = object.fTypeId->fNodeId;
+        const int64_t received = id.IdentifierType() == itNumeric ? static_cast<int64_t>(id.IdAsNumber()) : 0;
+        if (received != item.fObjNo)
+            throw Exception("Error Message: wrong extension object types (" + std::to_string(received) + " <> " +
+                            std::to_string(item.fObjNo) + ")");
+        item.fNameSpaceIndex = id.fNameSpaceIndex;
+    }
+    TuaBinaryDecoder decoder(object.fBinaryBody, limits);
+    decoder.Read(item);
+}
+
+void TExtensionObjReader::ReadObject(const uaVariant& holder, TuaObj& item, const uaDecodingLimits& limits) {
+    if (holder.IsArray() || holder.fType.fBuildInType != bit_ExtensionObject)
+        throw Exception("Error Message: can only handle binary data");
+    ReadObject(std::get<uaExtensionObject>(holder.fScalar), item, limits);
+}
+
+}  // namespace vela::ua

@@ -138,3 +138,17 @@ struct uaServiceInfo {
     void Encode(::vela::ua::TuaBinaryEncoder& encoder) const override; \
     void Decode(::vela::ua::TuaBinaryDecoder& decoder) override;       \
     std::string ToString() const override;
+
+namespace vela::ua {
+
+// Decodes the binary body of a received extension object into a structure of a known class.
+class TExtensionObjReader {
+public:
+    // Raises "Error Message: can only handle binary data" for other bodies and
+    // "Error Message: wrong extension object types (received <> expected)" when the type id
+    // names another structure.
+    static void ReadObject(const uaExtensionObject& object, TuaObj& item, const uaDecodingLimits& limits = {});
+    static void ReadObject(const uaVariant& holder, TuaObj& item, const uaDecodingLimits& limits = {});
+};
+
+}  // namespace vela::ua

@@ -153,3 +153,40 @@ TEST(StatusCodes, TableAndFallback) {
 
 }  // namespace
 }  // namespace vela::ua
+
+namespace vela::ua {
+namespace {
+
+TEST(ExtensionObjectReader, DecodesKnownBodiesAndRefusesOthers) {
+    uaDataChangeNotification notification;
+    notification.MonitoredItems_Setlength(1);
+    notification.fMonitoredItems[0].fClientHandle = 9;
+    notification.fMonitoredItems[0].fValue.fValue = uaVariant::Scalar(bit_Double, 22.25);
+    uaExtensionObject live;
+    live.fEncoding = uaExtensionObject::eo_EncodeableObject;
+    live.fObject = std::make_shared<uaDataChangeNotification>(notification);
+    TuaBinaryEncoder e;
+    e.Write(live);
+    TuaBinaryDecoder d(e.Buffer());
+    uaExtensionObject received;
+    d.Read(received);
+    uaDataChangeNotification back;
+    TExtensionObjReader::ReadObject(received, back);
+    ASSERT_EQ(back.fMonitoredItems.size(), 1u);
+    EXPECT_EQ(back.fMonitoredItems[0].fClientHandle, 9u);
+    uaStatusChangeNotification wrong;
+    try {
+        TExtensionObjReader::ReadObject(received, wrong);
+        FAIL();
+    } catch (const Exception& ex) {
+        EXPECT_EQ(std::string(ex.what()), "Error Message: wrong extension object types (811 <> 820)");
+    }
+    uaExtensionObject xml;
+    xml.fEncoding = uaExtensionObject::eo_XmlBody;
+    EXPECT_THROW(TExtensionObjReader::ReadObject(xml, back), Exception);
+    received.fBinaryBody.resize(3);  // a truncated body is a decoding error, not a crash
+    EXPECT_THROW(TExtensionObjReader::ReadObject(received, back), uaDecodingError);
+}
+
+}  // namespace
+}  // namespace vela::ua
