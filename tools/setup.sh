@@ -7,8 +7,10 @@ packages=(
     googletest libgtest-dev libbenchmark-dev
     wine64 wine libwine-dev mingw-w64-tools g++-mingw-w64-x86-64-posix
     xvfb xauth
-    nodejs npm
 )
+# Node.js may come from elsewhere than Debian's packages (with npm inside): look for the commands.
+command -v node >/dev/null 2>&1 || packages+=(nodejs)
+command -v npm >/dev/null 2>&1 || packages+=(npm)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
