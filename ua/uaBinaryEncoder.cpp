@@ -266,6 +266,26 @@ void TuaBinaryEncoder::Write(const uaDiagnosticInfo& v) {
     if (mask & 0x40) Write(**v.fInnerDiagnosticInfo);
 }
 
+void TuaBinaryEncoder::WriteEncodingMask(const uaTypeInfo& type) {
+    uint8_t mask = type.fBuildInType & 0x3F;
+    if (type.fValueRank >= 0) mask |= 0x80;
+    if (type.fValueRank > 1) mask |= 0x40;
+    WriteByteRaw(mask);
+}
+
+void TuaBinaryEncoder::WriteStructureField(const uaVariant& value, uaBuildInType type, int valueRank) {
+    if (valueRank < 0) {
+        WriteScalar(type, value.fScalar);
+        return;
+    }
+    if (value.fArray.empty()) {
+        Write(int32_t{-1});
+        return;
+    }
+    Write(static_cast<int32_t>(value.fArray.size()));
+    for (const uaScalar& element : value.fArray) WriteScalar(type, element);
+}
+
 void TuaBinaryEncoder::WriteMessage(const TuaObj& message) {
     Write(uaNodeId(static_cast<uint32_t>(message.fObjNo), message.fNameSpaceIndex));
     message.Encode(*this);
@@ -466,6 +486,32 @@ uaScalar TuaBinaryDecoder::ReadScalar(uaBuildInType type) {
         case bit_DiagnosticInfo: { Box<uaDiagnosticInfo> x; Read(*x); return x; }
     }
     throw uaDecodingError("Unknown built-in type " + std::to_string(type));
+}
+
+uaVariant TuaBinaryDecoder::ReadStructureField(uaBuildInType type, int valueRank) {
+    if (type > bit_DiagnosticInfo) throw uaDecodingError("Unknown built-in type " + std::to_string(static_cast<int>(type)));
+    uaVariant v;
+    if (valueRank < 0) {
+        v.fType = {type, -1};
+        v.fScalar = ReadScalar(type);
+        return v;
+    }
+    const size_t n = ReadArrayLength(MinEncodedSize(type));
+    v.fType = {type, 1};
+    v.fArray.reserve(n);
+    for (size_t i = 0; i < n; ++i) v.fArray.push_back(ReadScalar(type));
+    return v;
+}
+
+void TuaBinaryDecoder::ReadString(std::string& v, size_t maxLength) {
+    int32_t n = 0;
+    Read(n);
+    v.clear();
+    if (n <= 0) return;
+    const size_t take = std::min(static_cast<size_t>(n), maxLength);
+    Need(take);
+    v.assign(reinterpret_cast<const char*>(bytes_.data() + pos_), take);
+    pos_ += take;
 }
 
 size_t TuaBinaryDecoder::ReadArrayLength(size_t minElementSize) {

@@ -81,6 +81,10 @@ public:
         for (const T& v : values) Write(v);
     }
     void WriteRawBytes(std::span<const uint8_t> bytes) { buffer_.insert(buffer_.end(), bytes.begin(), bytes.end()); }
+    // The variant encoding byte alone.
+    void WriteEncodingMask(const uaTypeInfo& type);
+    // A variant's value without its encoding byte: an array when the rank is 0 or more.
+    void WriteStructureField(const uaVariant& value, uaBuildInType type, int valueRank);
     // A request's or response's body: the binary-encoding node id, then the structure.
     void WriteMessage(const TuaObj& message);
 
@@ -147,6 +151,10 @@ public:
     void Read(std::optional<uaExpandedNodeId>& v);
 
     uaScalar ReadScalar(uaBuildInType type);
+    // The inverse of WriteStructureField.
+    uaVariant ReadStructureField(uaBuildInType type, int valueRank);
+    // A String of at most maxLength bytes; bytes beyond it stay in the stream.
+    void ReadString(std::string& v, size_t maxLength);
     // An array length: -1 and below mean empty; more than the limit or than the bytes left
     // allow (at least minElementSize each) raises.
     size_t ReadArrayLength(size_t minElementSize = 1);

@@ -304,3 +304,26 @@ TEST(Decoding, MessageIdOfEveryNumericForm) {
 
 }  // namespace
 }  // namespace vela::ua
+
+namespace vela::ua {
+namespace {
+
+TEST(StructureFields, ValuesWithoutTheirEncodingByte) {
+    TuaBinaryEncoder e;
+    e.WriteEncodingMask(uaTypeInfo{bit_Int32, 2});
+    e.WriteStructureField(uaVariant::Array(bit_UInt16, {uint16_t{1}, uint16_t{2}}), bit_UInt16, 1);
+    e.WriteStructureField(uaVariant::Scalar(bit_String, std::string("abc")), bit_String, -1);
+    const std::vector<uint8_t> bytes = e.TakeBuffer();
+    EXPECT_EQ(bytes[0], 0xC6);
+    TuaBinaryDecoder d(bytes);
+    uint8_t mask = 0;
+    d.Read(mask);
+    EXPECT_EQ(d.ReadStructureField(bit_UInt16, 1), uaVariant::Array(bit_UInt16, {uint16_t{1}, uint16_t{2}}));
+    std::string clipped;
+    d.ReadString(clipped, 2);
+    EXPECT_EQ(clipped, "ab");
+    EXPECT_EQ(d.Remaining(), 1u);  // the clipped byte stays
+}
+
+}  // namespace
+}  // namespace vela::ua
