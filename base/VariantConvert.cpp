@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "base/DateTime.h"
+#include "base/Text.h"
 #include "base/Variant.h"
 
 namespace vela {
@@ -156,20 +157,6 @@ std::optional<Decimal> ExactToDecimal(Exact e) {
     return d;
 }
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front()))) s.remove_prefix(1);
-    while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back()))) s.remove_suffix(1);
-    return s;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
 // Number text in the invariant form: blanks around, a sign, digits with "," between groups,
 // a "." fraction, an exponent; or "&H" hexadecimal and "&O" octal integers.
 struct ParsedNumber {
@@ -179,7 +166,7 @@ struct ParsedNumber {
 };
 
 std::optional<ParsedNumber> ParseNumberText(std::string_view text) {
-    std::string_view s = Trim(text);
+    std::string_view s = TrimBlanks(text);
     ParsedNumber p;
     bool negative = false;
     if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
@@ -285,7 +272,7 @@ double ParseDouble(const ParsedNumber& p) {
 // Date text: "yyyy-mm-dd", "m/d/yyyy", optionally followed by a time, or a time alone
 // ("hh:mm", "hh:mm:ss", "hh:mm:ss.fff"); date and time are separated by a blank or "T".
 std::optional<DateTime> ParseDateText(std::string_view text) {
-    std::string_view s = Trim(text);
+    std::string_view s = TrimBlanks(text);
     auto readInt = [&](size_t& i, int maxDigits, int& out) {
         const size_t start = i;
         out = 0;
@@ -477,7 +464,7 @@ Variant FromText(const std::string& text, VarType target) {
         return FromDouble(ParseDouble(*p), target, vtBSTR);
     }
     if (target == vtBOOL) {
-        const std::string_view t = Trim(text);
+        const std::string_view t = TrimBlanks(text);
         if (EqualsNoCase(t, "true")) return Variant(true);
         if (EqualsNoCase(t, "false")) return Variant(false);
     }

@@ -1,29 +1,15 @@
 #include "toolkit/ConnectionOptions.h"
 
-#include <cctype>
+#include "base/Text.h"
 
 namespace vela {
 namespace {
-
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
-
-std::string Trim(const std::string& s) {
-    const size_t first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 // Index of the entry "name=..." or -1.
 long Find(const TStrings& list, const std::string& name) {
     for (size_t i = 0; i < list.size(); ++i) {
         const size_t eq = list[i].find('=');
-        if (eq != std::string::npos && SameName(std::string_view(list[i]).substr(0, eq), name))
+        if (eq != std::string::npos && EqualsNoCase(std::string_view(list[i]).substr(0, eq), name))
             return static_cast<long>(i);
     }
     return -1;
@@ -40,7 +26,7 @@ TStrings DefaultConnectionOptions() {
 std::string OptionValue(const TStrings& list, const std::string& name) {
     const long i = Find(list, name);
     if (i < 0) return {};
-    return Trim(list[i].substr(list[i].find('=') + 1));
+    return std::string(TrimBlanks(std::string_view(list[i]).substr(list[i].find('=') + 1)));
 }
 
 bool HasOption(const TStrings& list, const std::string& name) { return Find(list, name) >= 0; }

@@ -2,18 +2,13 @@
 
 #include <algorithm>
 
+#include "base/Text.h"
 #include "toolkit/ConnectionRegistry.h"
 #include "toolkit/VelaExceptions.h"
 #include "toolkit/VelaPropertyBrowser.h"
 
 namespace vela {
 namespace {
-
-std::string Trim(const std::string& s) {
-    const size_t first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
 
 void ResetWanted(TVelaItemList& list) {
     for (const auto& item : list) {
@@ -252,7 +247,7 @@ std::string TVelaItem::GetLastErrorStr() const {
     if (FParent)
         if (IVelaDAConnection* connection = FParent->Parent().OPCConnection())
             text = connection->ErrorIDToString(static_cast<int32_t>(FLastError));
-    if (Trim(text).empty()) text = "Unknown error : " + std::to_string(FLastError);
+    if (TrimBlanks(text).empty()) text = "Unknown error : " + std::to_string(FLastError);
     return text;
 }
 
@@ -578,7 +573,7 @@ TVelaGroup& TVelaGroups::Add(const std::string& name) {
 }
 
 TVelaGroup& TVelaGroups::Add(const std::string& name, bool active, bool createOnDatachange) {
-    if (GetOPCGroup(name) || Trim(name).empty()) throw EOPCGroupException("Group " + name + " already exists");
+    if (GetOPCGroup(name) || TrimBlanks(name).empty()) throw EOPCGroupException("Group " + name + " already exists");
     std::unique_ptr<TVelaGroup> group = FOwner.NewGroup(*this, nextId_++);
     group->SetName(name);
     group->SetCreateOnDatachange(createOnDatachange);

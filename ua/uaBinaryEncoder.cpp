@@ -574,13 +574,7 @@ void TuaBinaryDecoder::Read(uaDataValue& v) {
     if (mask & 0x20) Read(v.fServerPicoSeconds);
 }
 
-void TuaBinaryDecoder::Read(std::optional<uaDataValue>& v) {
-    uaDataValue value;
-    const size_t start = pos_;
-    Read(value);
-    if (bytes_[start] == 0) v.reset();  // a mask of 0x00 is an absent data value
-    else v = std::move(value);
-}
+void TuaBinaryDecoder::Read(std::optional<uaDataValue>& v) { ReadAbsentOnZeroMask(v); }
 
 void TuaBinaryDecoder::Read(uaDiagnosticInfo& v) {
     DepthGuard guard(*this);
@@ -599,21 +593,9 @@ void TuaBinaryDecoder::Read(uaDiagnosticInfo& v) {
     }
 }
 
-void TuaBinaryDecoder::Read(std::optional<uaDiagnosticInfo>& v) {
-    uaDiagnosticInfo value;
-    const size_t start = pos_;
-    Read(value);
-    if (bytes_[start] == 0) v.reset();
-    else v = std::move(value);
-}
+void TuaBinaryDecoder::Read(std::optional<uaDiagnosticInfo>& v) { ReadAbsentOnZeroMask(v); }
 
-void TuaBinaryDecoder::Read(std::optional<uaLocalizedText>& v) {
-    uaLocalizedText value;
-    const size_t start = pos_;
-    Read(value);
-    if (bytes_[start] == 0) v.reset();
-    else v = std::move(value);
-}
+void TuaBinaryDecoder::Read(std::optional<uaLocalizedText>& v) { ReadAbsentOnZeroMask(v); }
 
 void TuaBinaryDecoder::Read(std::optional<uaQualifiedName>& v) {
     uaQualifiedName value;

@@ -182,6 +182,15 @@ private:
         return v;
     }
     void Need(size_t n) const;
+    // Values whose mask byte 0x00 means "absent".
+    template <typename T>
+    void ReadAbsentOnZeroMask(std::optional<T>& v) {
+        const size_t start = pos_;
+        T value;
+        Read(value);
+        if (bytes_[start] == 0) v.reset();
+        else v = std::move(value);
+    }
     void ReadNodeIdBody(uint8_t encoding, uaNodeId& v);
     std::optional<uaVariant> ReadVariantBody(uint8_t encoding);
 

@@ -1,17 +1,12 @@
 #include "ua/uaBuiltinTypes.h"
 
+#include "base/Text.h"
+
 #include <charconv>
 #include <cstdio>
 
 namespace vela::ua {
 namespace {
-
-std::string TrimBlanks(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ') ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ') --e;
-    return s.substr(b, e - b);
-}
 
 int HexDigit(char c) {
     if (c >= '0' && c <= '9') return c - '0';
@@ -60,7 +55,7 @@ uaGuid uaGuid::Parse(const std::string& text) {
 }
 
 uaNodeId uaNodeId::Parse(const std::string& input, bool trim) {
-    std::string text = trim ? TrimBlanks(input) : input;
+    std::string text = trim ? std::string(TrimBlanks(input)) : input;
     uint16_t ns = 0;
     if (StartsWith(text, "ns=")) {
         const size_t semicolon = text.find(';');
@@ -71,7 +66,7 @@ uaNodeId uaNodeId::Parse(const std::string& input, bool trim) {
         if (ec != std::errc() || end != number.data() + number.size() || number.empty() || value > 0xFFFF)
             throw uaConversionError("'" + number + "' is not a valid namespace index");
         ns = static_cast<uint16_t>(value);
-        text = TrimBlanks(text.substr(semicolon + 1));
+        text = std::string(TrimBlanks(std::string_view(text).substr(semicolon + 1)));
     }
     const std::string rest = text.size() >= 2 ? text.substr(2) : std::string();
     if (StartsWith(text, "s=")) return uaNodeId(rest, ns);
@@ -145,7 +140,7 @@ uaExpandedNodeId uaExpandedNodeId::Parse(const std::string& text) {
     for (;;) {
         const size_t end = text.find(';', start);
         const std::string raw = text.substr(start, end == std::string::npos ? std::string::npos : end - start);
-        const std::string part = TrimBlanks(raw);
+        const std::string part(TrimBlanks(raw));
         if (StartsWith(part, "svr=")) {
             uint32_t index = 0;
             const auto [p, ec] = std::from_chars(part.data() + 4, part.data() + part.size(), index);
