@@ -1,0 +1,206 @@
+#include "ua/security/X509.h"
+
+#include "base/Exception.h"
+#include "base/Variant.h"
+
+namespace vela::ua::security {
+namespace {
+
+constexpr char kRsaEncryption[] = "1.2.840.113549.1.1.1";
+constexpr char kSubjectAltName[] = "2.5.29.17";
+
+std::string AsText(std::span<const uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+std::string HexOf(const Bytes& bytes) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string text;
+    for (uint8_t b : bytes) {
+        text += kHex[b >> 4];
+        text += kHex[b & 15];
+    }
+    return text;
+}
+
+std::vector<TRDN> ReadName(DERReader& r) {
+    std::vector<TRDN> name;
+    DERReader in = r.Take(0x30);
+    while (!in.AtEnd()) {
+        DERReader set = in.Take(0x31);
+        while (!set.AtEnd()) {
+            DERReader pair = set.Take(0x30);
+            TRDN rdn;
+            rdn.fOid = pair.ReadOID();
+            rdn.fValue = AsText(pair.ReadItem());
+            name.push_back(std::move(rdn));
+        }
+    }
+    return name;
+}
+
+TRSAPublicKey ReadRsaPublicKey(std::span<const uint8_t> bits, const DERReader& context) {
+    if (bits.empty() || bits[0] != 0) context.Fail("unexpected bit string");
+    DERReader r(bits.subspan(1));
+    DERReader k = r.Take(0x30);
+    TRSAPublicKey key;
+    key.fModulus = k.ReadInteger();
+    key.fpublicExponent = k.ReadInteger();
+    return key;
+}
+
+TRSAPrivateKey ReadRsaPrivateKey(std::span<const uint8_t> der) {
+    DERReader r(der);
+    DERReader k = r.Take(0x30);
+    k.ReadInteger();  // version
+    if (k.isNext(0x30)) {  // PKCS #8 PrivateKeyInfo: algorithm, then the key as an octet string
+        DERReader algorithm = k.Take(0x30);
+        const std::string oid = algorithm.ReadOID();
+        if (oid != kRsaEncryption) throw Exception("no RSA private key: " + oid);
+        return ReadRsaPrivateKey(k.ReadValue(0x04));
+    }
+    TRSAPrivateKey key;
+    key.fModulus = k.ReadInteger();
+    key.fpublicExponent = k.ReadInteger();
+    key.fPrivateExponent = k.ReadInteger();
+    key.fPrime1 = k.ReadInteger();
+    key.fPrime2 = k.ReadInteger();
+    key.fExponent1 = k.ReadInteger();
+    key.fExponent2 = k.ReadInteger();
+    key.fCoefficient = k.ReadInteger();
+    return key;
+}
+
+}  // namespace
+
+TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
+    TX509Certificate c;
+    c.fRawData.assign(der.begin(), der.end());
+    const auto thumb = HashOf(THashAlgorithm::SHA1, der);
+    c.fThumbPrint = thumb;
+    DERReader outer(der);
+    DERReader cert = outer.Take(0x30);
+    DERReader tbs = cert.Take(0x30);
+    if (tbs.isNext(0xA0)) {
+        DERReader version = tbs.Take(0xA0);
+        const Bytes v = version.ReadInteger();
+        c.fVersion = v.empty() ? 0 : v.back();
+    }
+    c.fSerialNumber = tbs.ReadInteger();
+    {
+        DERReader algorithm = tbs.Take(0x30);
+        c.fSignatureAlgorithm = algorithm.ReadOID();
+    }
+    c.fIssuer = ReadName(tbs);
+    {
+        DERReader validity = tbs.Take(0x30);
+        c.notBefore = validity.ReadTime();
+        c.notAfter = validity.ReadTime();
+    }
+    c.fSubject = ReadName(tbs);
+    {
+        DERReader spki = tbs.Take(0x30);
+        DERReader algorithm = spki.Take(0x30);
+        c.fPublicKeyAlgorithm = algorithm.ReadOID();
+        const auto bits = spki.ReadValue(0x03);
+        if (c.fPublicKeyAlgorithm == kRsaEncryption) c.fPublicKey = ReadRsaPublicKey(bits, spki);
+    }
+    while (!tbs.AtEnd()) {
+        DerHeader h;
+        const auto content = tbs.ReadItem(&h);
+        if (h.tag != 0xA3) continue;  // unique ids (1, 2) and unknown parts are skipped
+        DERReader ext(content);
+        DERReader list = ext.Take(0x30);
+        while (!list.AtEnd()) {
+            DERReader e = list.Take(0x30);
+            TExtension extension;
+            extension.fextnID = e.ReadOID();
+            if (e.isNext(0x01)) {
+                const auto critical = e.ReadValue(0x01);
+                extension.fcritical = !critical.empty() && critical[0] != 0;
+            }
+            const auto value = e.ReadValue(0x04);
+            extension.fextnValue.assign(value.begin(), value.end());
+            c.fextensions.push_back(std::move(extension));
+        }
+    }
+    return c;
+}
+
+std::string TX509Certificate::ThumbprintHEX() const { return HexOf(fThumbPrint); }
+
+bool TX509Certificate::isSelfIssued() const {
+    if (fIssuer.size() != fSubject.size()) return false;
+    for (size_t i = 0; i < fIssuer.size(); ++i)
+        if (fIssuer[i].fOid != fSubject[i].fOid || fIssuer[i].fValue != fSubject[i].fValue) return false;
+    return true;
+}
+
+std::string TX509Certificate::ApplicationUri() const {
+    for (const TExtension& e : fextensions) {
+        if (e.fextnID != kSubjectAltName) continue;
+        DERReader r(e.fextnValue);
+        DERReader names = r.Take(0x30);
+        while (!names.AtEnd()) {
+            DerHeader h;
+            const auto value = names.ReadItem(&h);
+            if (h.tag == 0x86) return AsText(value);  // [6] uniformResourceIdentifier
+        }
+    }
+    return {};
+}
+
+std::string NameText(const std::vector<TRDN>& name) {
+    static const std::pair<const char*, const char*> kNames[] = {
+        {"2.5.4.3", "CN"}, {"2.5.4.6", "C"}, {"2.5.4.7", "L"}, {"2.5.4.8", "ST"}, {"2.5.4.9", "STREET"},
+        {"2.5.4.10", "O"}, {"2.5.4.11", "OU"}, {"0.9.2342.19200300.100.1.25", "DC"},
+        {"0.9.2342.19200300.100.1.1", "UID"}};
+    std::string text;
+    for (const TRDN& rdn : name) {
+        std::string tag = rdn.fOid;
+        for (const auto& [oid, short_] : kNames)
+            if (rdn.fOid == oid) tag = short_;
+        if (!text.empty()) text += ", ";
+        text += tag + "=" + rdn.fValue;
+    }
+    return text;
+}
+
+std::string TX509Certificate::ToString() const {
+    std::string text = "Version: " + std::to_string(fVersion) + "\r\nSerialNumber: " + HexOf(fSerialNumber) +
+                       "\r\nSignature: " + fSignatureAlgorithm + "\r\nIssuer: " + NameText(fIssuer) +
+                       "\r\nValidity: \r\n  notBefore: " + Variant::FromDate(notBefore).ToString() +
+                       "\r\n  notAfter: " + Variant::FromDate(notAfter).ToString() + "\r\nSubject: " +
+                       NameText(fSubject) + "\r\nSubjectPublicKeyInfo: " + fPublicKeyAlgorithm +
+                       "\r\nModulus: " + HexOf(fPublicKey.fModulus) + "\r\nPublicExponent: " +
+                       HexOf(fPublicKey.fpublicExponent) + "\r\nExtensions: ";
+    for (const TExtension& e : fextensions)
+        text += "\r\n  extnID: " + e.fextnID + "\r\n  critical: " + (e.fcritical ? "true" : "false") +
+                "\r\n  extnValue: " + HexOf(e.fextnValue);
+    return text + "\r\nThumbprint: " + ThumbprintHEX();
+}
+
+TRSAPrivateKey LoadPrivateKey(std::span<const uint8_t> data, const std::string& password) {
+    const bool pem = std::string_view(reinterpret_cast<const char*>(data.data()), data.size()).find("-----BEGIN") !=
+                     std::string_view::npos;
+    if (!password.empty()) {
+        std::string detail = " Could not load the Encrypted Private file";
+        try {
+            const Bytes der = pem ? LoadPEM(data) : Bytes(data.begin(), data.end());
+            DERReader r(der);
+            DERReader info = r.Take(0x30);
+            DERReader algorithm = info.Take(0x30);
+            detail = " EncryptionAlgorithm is: " + algorithm.ReadOID();
+        } catch (const Exception&) {
+        }
+        throw Exception("Native Security Error: Encrypted Private key with password not supported use openssl" + detail);
+    }
+    try {
+        const Bytes der = pem ? LoadPEM(data) : Bytes(data.begin(), data.end());
+        return ReadRsaPrivateKey(der);
+    } catch (const Exception& e) {
+        const std::string what = e.what();
+        if (what.rfind("no RSA private key: ", 0) == 0) throw;
+        throw Exception("Native Security Error: Could not load Private key without password");
+    }
+}
+
+}  // namespace vela::ua::security

@@ -1,0 +1,52 @@
+#pragma once
+// X.509 certificates (DER) and RSA private keys (PEM or DER; PKCS #1 or PKCS #8) as the
+// built-in back-end reads them.
+#include <string>
+#include <vector>
+
+#include "base/DateTime.h"
+#include "ua/security/Der.h"
+#include "ua/security/Rsa.h"
+
+namespace vela::ua::security {
+
+struct TRDN {
+    std::string fOid;
+    std::string fValue;
+};
+
+struct TExtension {
+    std::string fextnID;
+    bool fcritical = false;
+    Bytes fextnValue;
+};
+
+class TX509Certificate {
+public:
+    Bytes fRawData;
+    Bytes fThumbPrint;  // SHA-1 of the DER bytes
+    int64_t fVersion = 0;
+    Bytes fSerialNumber;
+    std::string fSignatureAlgorithm;
+    std::vector<TRDN> fIssuer, fSubject;
+    DateTime notBefore = 0, notAfter = 0;
+    std::string fPublicKeyAlgorithm;
+    TRSAPublicKey fPublicKey;
+    std::vector<TExtension> fextensions;
+
+    // Raises "Certificate Error: ..." for data that is not a certificate.
+    static TX509Certificate Load(std::span<const uint8_t> der);
+    std::string ThumbprintHEX() const;
+    bool isSelfIssued() const;
+    // The uniform-resource-identifier entry of the subject alternative name; empty without one.
+    std::string ApplicationUri() const;
+    std::string ToString() const;
+};
+
+// "CN=...", "O=..." and dotted OIDs for attributes without a name.
+std::string NameText(const std::vector<TRDN>& name);
+
+// The built-in back-end's rules: PEM or DER, PKCS #1 or PKCS #8 rsaEncryption, no password.
+TRSAPrivateKey LoadPrivateKey(std::span<const uint8_t> data, const std::string& password = {});
+
+}  // namespace vela::ua::security
