@@ -1,0 +1,57 @@
+#include "ua/security/SecurityPolicy.h"
+
+namespace vela::ua::security {
+namespace {
+
+constexpr char kRsa15[] = "http://www.w3.org/2001/04/xmlenc#rsa-1_5";
+constexpr char kRsaOaep[] = "http://www.w3.org/2001/04/xmlenc#rsa-oaep";
+constexpr char kRsaOaepSha256[] = "http://opcfoundation.org/UA/security/rsa-oaep-sha2-256";
+constexpr char kRsaSha1[] = "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
+constexpr char kRsaSha256[] = "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256";
+
+using H = THashAlgorithm;
+using P = TRSAPadding;
+using S = TSymmAlgorithm;
+
+const PolicyInfo kPolicies[] = {
+    {"", P::rpPKCS, H::SHA1, P::rpPKCS, H::SHA1, H::SHA1, 0, 0, 0, S::saAES128, 1, 0, "", ""},
+    {"http://opcfoundation.org/UA/SecurityPolicy#None", P::rpPKCS, H::SHA1, P::rpPKCS, H::SHA1, H::SHA1, 0, 0, 0,
+     S::saAES128, 1, 0, "", ""},
+    {"http://opcfoundation.org/UA/SecurityPolicy#Basic128Rsa15", P::rpPKCS, H::SHA1, P::rpPKCS, H::SHA1, H::SHA1, 20,
+     16, 16, S::saAES128, 16, 16, kRsa15, kRsaSha1},
+    {"http://opcfoundation.org/UA/SecurityPolicy#Basic256", P::rpOAEP, H::SHA1, P::rpPKCS, H::SHA1, H::SHA1, 20, 24, 32,
+     S::saAES256, 16, 32, kRsaOaep, kRsaSha1},
+    {"http://opcfoundation.org/UA/SecurityPolicy#Basic256Sha256", P::rpOAEP, H::SHA1, P::rpPKCS, H::SHA256, H::SHA256,
+     32, 32, 32, S::saAES256, 16, 32, kRsaOaep, kRsaSha256},
+    {"http://opcfoundation.org/UA/SecurityPolicy#Aes128_Sha256_RsaOaep", P::rpOAEP, H::SHA1, P::rpPKCS, H::SHA256,
+     H::SHA256, 32, 32, 16, S::saAES128, 16, 32, kRsaOaep, kRsaSha256},
+    {"http://opcfoundation.org/UA/SecurityPolicy#Aes256_Sha256_RsaPss", P::rpOAEP, H::SHA256, P::rpPSS, H::SHA256,
+     H::SHA256, 32, 32, 32, S::saAES256, 16, 32, kRsaOaepSha256, kRsaSha256},
+};
+
+}  // namespace
+
+const PolicyInfo& Policy(TuaSecurePolicy policy) { return kPolicies[static_cast<int>(policy)]; }
+
+std::string uaSecurityPolicies::uaSecurityPolicyToString(TuaSecurePolicy policy) { return Policy(policy).uri; }
+
+TuaSecurePolicy uaSecurityPolicies::StringToUaSecurityPolicy(const std::string& uri) {
+    for (int p = static_cast<int>(TuaSecurePolicy::uaSPBasic128Rsa15);
+         p <= static_cast<int>(TuaSecurePolicy::uaSPAes256_Sha256_RsaPss); ++p)
+        if (uri == kPolicies[p].uri) return static_cast<TuaSecurePolicy>(p);
+    return TuaSecurePolicy::uaSPNone;
+}
+
+bool uaSecurityPolicies::HasNoSecurity(const std::string& uri) {
+    return uri.empty() || uri == Policy(TuaSecurePolicy::uaSPNone).uri;
+}
+
+bool uaSecurityPolicies::HasSecurityPolicy(TuaSecurePolicy policy) {
+    return static_cast<int>(policy) > static_cast<int>(TuaSecurePolicy::uaSPNone);
+}
+
+std::string uaSecurityPolicies::SelectPolicy(const std::string& first, const std::string& second) {
+    return first.empty() ? second : first;
+}
+
+}  // namespace vela::ua::security
