@@ -139,20 +139,21 @@ __attribute__((target("aes,sse4.1"))) void CbcDecryptNi(const uint8_t* keys, int
     for (int i = 0; i <= rounds; ++i) k[i] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(keys + 16 * i));
     __m128i chain = _mm_loadu_si128(reinterpret_cast<const __m128i*>(iv));
     size_t b = 0;
-    // four blocks at a time: decryption has no chaining dependency between blocks
-    for (; b + 4 <= blocks; b += 4) {
-        __m128i c[4], x[4];
-        for (int j = 0; j < 4; ++j) {
+    // eight blocks at a time: decryption has no chaining dependency between blocks
+    constexpr int kLanes = 8;
+    for (; b + kLanes <= blocks; b += kLanes) {
+        __m128i c[kLanes], x[kLanes];
+        for (int j = 0; j < kLanes; ++j) {
             c[j] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * (b + j)));
             x[j] = _mm_xor_si128(c[j], k[0]);
         }
         for (int r = 1; r < rounds; ++r)
-            for (int j = 0; j < 4; ++j) x[j] = _mm_aesdec_si128(x[j], k[r]);
-        for (int j = 0; j < 4; ++j) x[j] = _mm_aesdeclast_si128(x[j], k[rounds]);
+            for (int j = 0; j < kLanes; ++j) x[j] = _mm_aesdec_si128(x[j], k[r]);
+        for (int j = 0; j < kLanes; ++j) x[j] = _mm_aesdeclast_si128(x[j], k[rounds]);
         x[0] = _mm_xor_si128(x[0], chain);
-        for (int j = 1; j < 4; ++j) x[j] = _mm_xor_si128(x[j], c[j - 1]);
-        chain = c[3];
-        for (int j = 0; j < 4; ++j) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * (b + j)), x[j]);
+        for (int j = 1; j < kLanes; ++j) x[j] = _mm_xor_si128(x[j], c[j - 1]);
+        chain = c[kLanes - 1];
+        for (int j = 0; j < kLanes; ++j) _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 16 * (b + j)), x[j]);
     }
     for (; b < blocks; ++b) {
         const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + 16 * b));

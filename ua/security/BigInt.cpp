@@ -105,11 +105,14 @@ Montgomery::Montgomery(const Limbs& modulus) : n_(modulus) {
     uint64_t inv = 1;
     for (int i = 0; i < 6; ++i) inv *= 2 - n_[0] * inv;
     n0inv_ = ~inv + 1;
-    // R^2 mod n by doubling 1 for 2 * 64 * size bits
+    // R^2 mod n: R mod n by doubling the top power of two below n up to R, then 2^s R by s
+    // more doublings, then j Montgomery squarings (s 2^j = 64 size) give R R.
+    if (n_.size() > kMaxLimbs) throw Exception("Native Security Error: the modulus is too large");
     const size_t n = n_.size();
+    const size_t bitsOfN = BitLength(n_);
     Limbs x(n, 0), t(n);
-    x[0] = 1;
-    for (size_t i = 0; i < 2 * 64 * n; ++i) {
+    x[(bitsOfN - 1) / 64] = uint64_t{1} << ((bitsOfN - 1) % 64);
+    const auto doubleModN = [&] {
         uint64_t carry = 0;
         for (size_t j = 0; j < n; ++j) {
             const uint64_t next = x[j] >> 63;
@@ -117,9 +120,14 @@ Montgomery::Montgomery(const Limbs& modulus) : n_(modulus) {
             carry = next;
         }
         const uint64_t borrow = SubN(t.data(), x.data(), n_.data(), n);
-        // keep x - n when x >= n (the doubled value overflowed or the subtraction did not borrow)
         Select(x.data(), t.data(), n, 0 - static_cast<uint64_t>(carry | (borrow ^ 1)));
-    }
+    };
+    for (size_t i = bitsOfN - 1; i < 64 * n; ++i) doubleModN();  // now R mod n
+    const size_t total = 64 * n;
+    const int j = __builtin_ctzll(total);
+    const size_t s = total >> j;
+    for (size_t i = 0; i < s; ++i) doubleModN();  // 2^s R mod n
+    for (int i = 0; i < j; ++i) MulInto(x.data(), x.data(), x.data());
     r2_ = x;
 }
 
@@ -149,37 +157,59 @@ Limbs Montgomery::Reduce(const Limbs& t) const {
     return r;
 }
 
-Limbs Montgomery::Mul(const Limbs& a, const Limbs& b) const {
-    // CIOS: multiply and reduce limb by limb
-    const size_t n = n_.size();
-    std::vector<uint64_t> t(n + 2, 0);
-    for (size_t i = 0; i < n; ++i) {
+namespace {
+
+// CIOS Montgomery multiplication; with N fixed at compile time the loops unroll.
+template <size_t N>
+void MontMulFixed(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint64_t* m, uint64_t n0inv, size_t n) {
+    const size_t count = N ? N : n;
+    uint64_t t[(N ? N : 128) + 2] = {};
+    for (size_t i = 0; i < count; ++i) {
         uint64_t carry = 0;
-        const uint64_t ai = i < a.size() ? a[i] : 0;
-        for (size_t j = 0; j < n; ++j) {
-            const u128 s = static_cast<u128>(ai) * (j < b.size() ? b[j] : 0) + t[j] + carry;
+        const uint64_t ai = a[i];
+        for (size_t j = 0; j < count; ++j) {
+            const u128 s = static_cast<u128>(ai) * b[j] + t[j] + carry;
             t[j] = static_cast<uint64_t>(s);
             carry = static_cast<uint64_t>(s >> 64);
         }
-        u128 s = static_cast<u128>(t[n]) + carry;
-        t[n] = static_cast<uint64_t>(s);
-        t[n + 1] = static_cast<uint64_t>(s >> 64);
-        const uint64_t m = t[0] * n0inv_;
-        s = static_cast<u128>(m) * n_[0] + t[0];
+        u128 s = static_cast<u128>(t[count]) + carry;
+        t[count] = static_cast<uint64_t>(s);
+        t[count + 1] = static_cast<uint64_t>(s >> 64);
+        const uint64_t q = t[0] * n0inv;
+        s = static_cast<u128>(q) * m[0] + t[0];
         carry = static_cast<uint64_t>(s >> 64);
-        for (size_t j = 1; j < n; ++j) {
-            s = static_cast<u128>(m) * n_[j] + t[j] + carry;
+        for (size_t j = 1; j < count; ++j) {
+            s = static_cast<u128>(q) * m[j] + t[j] + carry;
             t[j - 1] = static_cast<uint64_t>(s);
             carry = static_cast<uint64_t>(s >> 64);
         }
-        s = static_cast<u128>(t[n]) + carry;
-        t[n - 1] = static_cast<uint64_t>(s);
-        t[n] = t[n + 1] + static_cast<uint64_t>(s >> 64);
+        s = static_cast<u128>(t[count]) + carry;
+        t[count - 1] = static_cast<uint64_t>(s);
+        t[count] = t[count + 1] + static_cast<uint64_t>(s >> 64);
     }
-    Limbs r(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(n));
-    Limbs d(n);
-    const uint64_t borrow = SubN(d.data(), r.data(), n_.data(), n);
-    Select(r.data(), d.data(), n, 0 - static_cast<uint64_t>(t[n] | (borrow ^ 1)));
+    uint64_t d[(N ? N : 128)];
+    const uint64_t borrow = SubN(d, t, m, count);
+    const uint64_t useDifference = 0 - static_cast<uint64_t>(t[count] | (borrow ^ 1));
+    for (size_t i = 0; i < count; ++i) r[i] = (t[i] & ~useDifference) | (d[i] & useDifference);
+}
+
+}  // namespace
+
+void Montgomery::MulInto(uint64_t* r, const uint64_t* a, const uint64_t* b) const {
+    switch (n_.size()) {
+        case 16: return MontMulFixed<16>(r, a, b, n_.data(), n0inv_, 16);
+        case 32: return MontMulFixed<32>(r, a, b, n_.data(), n0inv_, 32);
+        case 64: return MontMulFixed<64>(r, a, b, n_.data(), n0inv_, 64);
+        default: return MontMulFixed<0>(r, a, b, n_.data(), n0inv_, n_.size());
+    }
+}
+
+Limbs Montgomery::Mul(const Limbs& a, const Limbs& b) const {
+    const size_t n = n_.size();
+    Limbs aa(a), bb(b), r(n);
+    aa.resize(n, 0);
+    bb.resize(n, 0);
+    MulInto(r.data(), aa.data(), bb.data());
     return r;
 }
 
@@ -195,33 +225,38 @@ Limbs Montgomery::Pow(const Limbs& base, const Limbs& exponent, bool constantTim
     const Limbs b = ToMont(base);
     Limbs one(n, 0);
     one[0] = 1;
-    const Limbs oneMont = ToMont(one);
+    Limbs r = ToMont(one);
     if (!constantTime) {
-        Limbs r = oneMont;
         for (size_t bit = BitLength(exponent); bit-- > 0;) {
-            r = Mul(r, r);
-            if ((exponent[bit / 64] >> (bit % 64)) & 1) r = Mul(r, b);
+            MulInto(r.data(), r.data(), r.data());
+            if ((exponent[bit / 64] >> (bit % 64)) & 1) MulInto(r.data(), r.data(), b.data());
         }
         return FromMont(r);
     }
-    // fixed 4-bit windows over every bit position of the exponent's limbs; the table entry is
-    // picked by scanning all entries with masks
-    constexpr int kWindow = 4;
-    std::vector<Limbs> table(1 << kWindow);
-    table[0] = oneMont;
-    for (size_t i = 1; i < table.size(); ++i) table[i] = Mul(table[i - 1], b);
-    Limbs r = oneMont, pick(n);
+    // fixed 5-bit windows over every bit position of the exponent's limbs; the table entry is
+    // picked by reading all entries under masks
+    constexpr int kWindow = 5;
+    constexpr size_t kEntries = size_t{1} << kWindow;
+    std::vector<uint64_t> table(kEntries * n);
+    std::copy(r.begin(), r.end(), table.begin());
+    for (size_t i = 1; i < kEntries; ++i) MulInto(&table[i * n], &table[(i - 1) * n], b.data());
+    std::vector<uint64_t> pick(n);
     const size_t bits = 64 * exponent.size();
-    for (size_t w = bits / kWindow; w-- > 0;) {
-        for (int s = 0; s < kWindow; ++s) r = Mul(r, r);
-        const size_t bit = w * kWindow;
-        const uint64_t digit = (exponent[bit / 64] >> (bit % 64)) & ((1u << kWindow) - 1);
+    const size_t windows = (bits + kWindow - 1) / kWindow;
+    const auto bitAt = [&](size_t bit) -> uint64_t {
+        return bit < bits ? (exponent[bit / 64] >> (bit % 64)) & 1 : 0;
+    };
+    for (size_t w = windows; w-- > 0;) {
+        for (int s = 0; s < kWindow; ++s) MulInto(r.data(), r.data(), r.data());
+        uint64_t digit = 0;
+        for (int k = kWindow - 1; k >= 0; --k) digit = (digit << 1) | bitAt(w * kWindow + static_cast<size_t>(k));
         std::fill(pick.begin(), pick.end(), 0);
-        for (uint64_t i = 0; i < table.size(); ++i) {
+        for (uint64_t i = 0; i < kEntries; ++i) {
             const uint64_t mask = 0 - static_cast<uint64_t>(((i ^ digit) - 1) >> 63);  // all ones when i == digit
-            Select(pick.data(), table[i].data(), n, mask);
+            const uint64_t* entry = &table[i * n];
+            for (size_t j = 0; j < n; ++j) pick[j] |= entry[j] & mask;
         }
-        r = Mul(r, pick);
+        MulInto(r.data(), r.data(), pick.data());
     }
     return FromMont(r);
 }

@@ -25,6 +25,8 @@ public:
     const Limbs& Modulus() const { return n_; }
     // a * b / R mod n, for a, b < n of Size() limbs.
     Limbs Mul(const Limbs& a, const Limbs& b) const;
+    // The same on raw limbs (Size() each); r may be a or b. No allocation.
+    void MulInto(uint64_t* r, const uint64_t* a, const uint64_t* b) const;
     // Any value below n * R (up to 2 Size() limbs) into the Montgomery domain: x * R mod n.
     Limbs ToMont(const Limbs& x) const;
     Limbs FromMont(const Limbs& x) const;
@@ -35,6 +37,7 @@ public:
 private:
     Limbs Reduce(const Limbs& t) const;  // t * R^-1 mod n for t < n * R
 
+    static constexpr size_t kMaxLimbs = 128;  // moduli up to 8192 bits
     Limbs n_;
     uint64_t n0inv_;  // -n^-1 mod 2^64
     Limbs r2_;        // R^2 mod n
