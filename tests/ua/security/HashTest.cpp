@@ -139,3 +139,29 @@ TEST(Random, FullRangeAndFresh) {
 
 }  // namespace
 }  // namespace vela::ua::security
+
+namespace vela::ua::security {
+namespace {
+
+TEST_P(BothPaths, LongCbcRunsMatchBlockByBlock) {
+    // enough blocks for every lane width, in place and not, against a block-at-a-time reference
+    const AesCbc aes(RandomBytes(32));
+    const Bytes iv = RandomBytes(16), plain = RandomBytes(16 * 37);
+    Bytes cipher(plain.size());
+    aes.Encrypt(iv, plain, cipher);
+    Bytes chained(plain.size()), block(16), previous = iv;
+    for (size_t b = 0; b < plain.size(); b += 16) {
+        aes.Encrypt(previous, std::span<const uint8_t>(plain.data() + b, 16), block);
+        std::copy(block.begin(), block.end(), chained.begin() + static_cast<std::ptrdiff_t>(b));
+        previous = block;
+    }
+    EXPECT_EQ(cipher, chained);
+    Bytes out(plain.size());
+    aes.Decrypt(iv, cipher, out);
+    EXPECT_EQ(out, plain);
+    aes.Decrypt(iv, cipher, cipher);
+    EXPECT_EQ(cipher, plain);
+}
+
+}  // namespace
+}  // namespace vela::ua::security
