@@ -57,6 +57,7 @@ fuzz() {  # target, corpus folder, seconds
 if cmake --preset fuzz >"$log/fuzz.configure" 2>&1 && cmake --build --preset fuzz >"$log/fuzz.build" 2>&1; then
     fuzz variant_text_fuzz variant_text 20
     fuzz ua_decode_fuzz ua_decode 60
+    fuzz der_fuzz der 20
 else
     tail -n 40 "$log/fuzz.build"
     failed=$((failed + 1))

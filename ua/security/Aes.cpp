@@ -6,6 +6,7 @@
 #include "base/Exception.h"
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
 #include <immintrin.h>
 #define VELA_HAVE_AES_NI 1
 #endif
@@ -134,7 +135,11 @@ __attribute__((target("aes,sse4.1"))) void CbcEncryptNi(const uint8_t* keys, int
 }
 
 bool CpuHasVaes() {
-    static const bool has = __builtin_cpu_supports("vaes") && __builtin_cpu_supports("avx2");
+    static const bool has = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        // leaf 7: ECX bit 9 is VAES; AVX2 support (with the OS's state saving) comes from the compiler
+        return __builtin_cpu_supports("avx2") && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (c & (1u << 9)) != 0;
+    }();
     return has && allowExtensions;
 }
 

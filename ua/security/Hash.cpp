@@ -3,6 +3,7 @@
 #include <cstring>
 
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <cpuid.h>
 #include <immintrin.h>
 #define VELA_HAVE_SHA_NI 1
 #endif
@@ -51,7 +52,11 @@ bool allowExtensions = true;
 
 #ifdef VELA_HAVE_SHA_NI
 bool CpuHasShaNi() {
-    static const bool has = __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1");
+    static const bool has = [] {
+        unsigned a = 0, b = 0, c = 0, d = 0;
+        // leaf 7: EBX bit 29 is the SHA extensions
+        return __builtin_cpu_supports("sse4.1") && __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & (1u << 29)) != 0;
+    }();
     return has && allowExtensions;
 }
 
