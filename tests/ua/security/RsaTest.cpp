@@ -156,3 +156,46 @@ TEST(Rsa, PrivateOperationWithAndWithoutTheCrtAgree) {
 
 }  // namespace
 }  // namespace vela::ua::security
+
+#include "ua/security/KeySources.h"
+
+namespace vela::ua::security {
+namespace {
+
+TEST(KeySources, HandlerThenResourcesThenKeyPair) {
+    TuaKeypair pair;
+    EXPECT_TRUE(pair.IsEmpty());
+    try {
+        FindClientKeyMaterial(nullptr, pair);
+        FAIL();
+    } catch (const vela::Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "OPC UA security: public or private key not defined");
+    }
+    // a base name gives the key from ".pem" and the certificate from ".der"
+    const std::string base = testing::TempDir() + "client";
+    const Bytes pem = ReadFile("key2048.pem");
+    std::ofstream(base + ".pem", std::ios::binary) << std::string(pem.begin(), pem.end());
+    const Bytes der = ReadFile("cert2048.der");
+    std::ofstream(base + ".der", std::ios::binary).write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
+    pair.LoadCertificateFromFile(base + ".cfg");
+    EXPECT_FALSE(pair.IsEmpty());
+    EXPECT_EQ(pair.fPublicKey, der);
+    EXPECT_EQ(FindClientKeyMaterial(nullptr, pair).certificate, der);
+    const ClientKeyMaterial fromHandler{Bytes{1}, Bytes{2}};
+    EXPECT_EQ(FindClientKeyMaterial([&] { return std::optional<ClientKeyMaterial>(fromHandler); }, pair).certificate, Bytes{2});
+    EXPECT_EQ(FindClientKeyMaterial([] { return std::optional<ClientKeyMaterial>(); }, pair).certificate, der);
+}
+
+TEST(KeySources, ResourcesAndFiles) {
+    try {
+        LoadIdentityFile("RES:\\MyKey");
+        FAIL();
+    } catch (const vela::Exception& e) {
+        EXPECT_EQ(std::string(e.what()), "Resource file not found: RES:\\MyKey");
+    }
+    EXPECT_EQ(LoadIdentityFile(std::string(VELA_KEYS_DIR) + "/cert2048.der"), ReadFile("cert2048.der"));
+    EXPECT_THROW(LoadIdentityFile(std::string(VELA_KEYS_DIR) + "/missing.der"), vela::Exception);
+}
+
+}  // namespace
+}  // namespace vela::ua::security
