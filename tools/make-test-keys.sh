@@ -2,6 +2,7 @@
 # Makes the keys and certificates of the security tests (tests/ua/security/keys) with the
 # openssl command-line tool. Test material only: none of it protects anything.
 set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
 out="$(cd "$(dirname "$0")/.." && pwd)/tests/ua/security/keys"
 mkdir -p "$out"
 cd "$out"
@@ -19,3 +20,5 @@ openssl pkcs8 -topk8 -in key2048.pem -passout pass:secret -out key2048.encrypted
 openssl req -x509 -newkey rsa:2048 -nodes -keyout far.pem -out far.crt -days 15000 -subj "/CN=Far Future" 2>/dev/null
 openssl x509 -in far.crt -outform DER -out cert_far.der
 rm far.pem far.crt
+# an application certificate made by node-opcua's PKI
+(cd "$here/ua-peer" && node make-pki-certificate.js "$out")

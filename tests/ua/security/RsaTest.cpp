@@ -199,3 +199,24 @@ TEST(KeySources, ResourcesAndFiles) {
 
 }  // namespace
 }  // namespace vela::ua::security
+
+namespace vela::ua::security {
+namespace {
+
+// Made by node-opcua's PKI (tools/ua-peer/make-pki-certificate.js).
+TEST(Certificates, NodeOpcuaPkiCertificate) {
+    const TX509Certificate cert = TX509Certificate::Load(ReadFile("pki_cert.der"));
+    EXPECT_EQ(cert.ThumbprintHEX(), "C142E4A17C0083FD5F03FEE043512CF9EBF631B8");
+    EXPECT_EQ(cert.ApplicationUri(), "urn:vela:pki:test");
+    EXPECT_EQ(cert.fPublicKey.SizeBits(), 2048u);
+    EXPECT_EQ(DecodeDateTime(cert.notBefore), (DateTimeParts{2025, 1, 1, 0, 0, 0, 0}));
+    EXPECT_EQ(DecodeDateTime(cert.notAfter), (DateTimeParts{2034, 12, 30, 0, 0, 0, 0}));
+    const TRSAPrivateKey key = LoadPrivateKey(ReadFile("pki_key.pem"));
+    EXPECT_EQ(key.fModulus, cert.fPublicKey.fModulus);
+    const Bytes data = Text("signed by a node-opcua key");
+    EXPECT_TRUE(RsaVerify(cert.fPublicKey, TRSAPadding::rpPSS, THashAlgorithm::SHA256, data,
+                          RsaSign(key, TRSAPadding::rpPSS, THashAlgorithm::SHA256, data)));
+}
+
+}  // namespace
+}  // namespace vela::ua::security
