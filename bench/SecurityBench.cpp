@@ -83,6 +83,23 @@ void Sha256_64k(benchmark::State& state) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
 }
 
+#ifdef VELA_HAVE_OPENSSL
+}  // namespace
+#include <openssl/evp.h>
+namespace {
+void Sha256_64k_OpenSsl(benchmark::State& state) {
+    const Bytes data = RandomBytes(65536);
+    unsigned char out[32];
+    unsigned int length = 0;
+    for (auto _ : state) {
+        EVP_Digest(data.data(), data.size(), out, &length, EVP_sha256(), nullptr);
+        benchmark::DoNotOptimize(out);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * data.size()));
+}
+BENCHMARK(Sha256_64k_OpenSsl);
+#endif
+
 void DeriveBasic256Sha256(benchmark::State& state) {
     const Bytes clientNonce = RandomBytes(32), serverNonce = RandomBytes(32);
     for (auto _ : state) {

@@ -142,6 +142,19 @@ private:
 
 std::unique_ptr<uaMessageSecurityImpl> CreateNativeBackend() { return std::make_unique<TSecurityNative>(); }
 
+Bytes EncryptRsaPlainBlockSize(uaMessageSecurityImpl& backend, TRSAPadding padding, THashAlgorithm hash,
+                               std::span<const uint8_t> plain) {
+    auto& asym = backend.Asym();
+    asym.setRSAEncryptMode(padding, hash);
+    const size_t keySize = asym.RSASize(TCertificateUsage::cuUseRemoteKey);
+    const size_t block = RSABlockSize(keySize, padding, hash);
+    if (block == 0) Fail("unknown padding");
+    Bytes padded(plain.begin(), plain.end());
+    padded.resize((plain.size() + block - 1) / block * block, 0);
+    if (padded.empty()) padded.resize(block, 0);
+    return asym.EncryptRsa(padded, block, keySize);
+}
+
 bool IsSecurityBackendAvailable(TuaSecurityLib library) {
 #ifdef VELA_HAVE_OPENSSL
     (void)library;

@@ -58,6 +58,11 @@ public:
     virtual uaMessageSecuritySym& Sym() = 0;
 };
 
+// Encrypts a user secret with the remote key: the plaintext is extended with zero bytes to
+// whole plaintext blocks and each block is encrypted on its own.
+Bytes EncryptRsaPlainBlockSize(uaMessageSecurityImpl& backend, TRSAPadding padding, THashAlgorithm hash,
+                               std::span<const uint8_t> plain);
+
 // The back-end of that kind; raises when it is not built in this program (OpenSSL on Windows):
 // "Could not load OpenSSL : " and the reason.
 std::unique_ptr<uaMessageSecurityImpl> CreateSecurityBackend(TuaSecurityLib library);

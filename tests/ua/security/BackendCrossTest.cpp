@@ -87,6 +87,32 @@ INSTANTIATE_TEST_SUITE_P(
         Choice{1024, TRSAPadding::rpOAEP, THashAlgorithm::SHA256, TRSAPadding::rpPSS, THashAlgorithm::SHA256}),
     [](const auto& p) { return "case" + std::to_string(p.index); });
 
+TEST(CrossBackends, Pkcs1SignaturesAreTheSameBytes) {
+    // PKCS #1 v1.5 signatures are deterministic: an independent implementation must agree exactly
+    for (int bits : {1024, 2048, 4096}) {
+        auto native = Loaded(TuaSecurityLib::uaSNative, bits);
+        auto openssl = Loaded(TuaSecurityLib::uaSOpenSSL, bits);
+        const Bytes data = RandomBytes(1000);
+        for (THashAlgorithm hash : {THashAlgorithm::SHA1, THashAlgorithm::SHA256})
+            EXPECT_EQ(native->Asym().Sign_Rsa(TRSAPadding::rpPKCS, hash, data),
+                      openssl->Asym().Sign_Rsa(TRSAPadding::rpPKCS, hash, data))
+                << bits;
+    }
+}
+
+TEST(CrossBackends, UserSecretsArePaddedToWholeBlocks) {
+    auto native = Loaded(TuaSecurityLib::uaSNative, 2048);
+    auto openssl = Loaded(TuaSecurityLib::uaSOpenSSL, 2048);
+    const Bytes secret = RandomBytes(300);  // two OAEP-SHA1 blocks of 214
+    const Bytes cipher = EncryptRsaPlainBlockSize(*native, TRSAPadding::rpOAEP, THashAlgorithm::SHA1, secret);
+    EXPECT_EQ(cipher.size(), 512u);
+    openssl->Asym().initRSADecrypt(TCertificateUsage::cuUseLocalKey, TRSAPadding::rpOAEP, THashAlgorithm::SHA1);
+    Bytes plain = openssl->Asym().DecryptRsa(cipher, 214, 256);
+    ASSERT_EQ(plain.size(), 428u);
+    EXPECT_EQ(Bytes(plain.begin(), plain.begin() + 300), secret);
+    EXPECT_EQ(Bytes(plain.begin() + 300, plain.end()), Bytes(128, 0));
+}
+
 TEST(CrossBackends, SymmetricOperationsAgree) {
     auto native = CreateSecurityBackend(TuaSecurityLib::uaSNative);
     auto openssl = CreateSecurityBackend(TuaSecurityLib::uaSOpenSSL);

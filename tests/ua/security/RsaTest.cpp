@@ -220,3 +220,27 @@ TEST(Certificates, NodeOpcuaPkiCertificate) {
 
 }  // namespace
 }  // namespace vela::ua::security
+
+#include "ua/security/SecurityBackend.h"
+
+namespace vela::ua::security {
+namespace {
+
+TEST(Backends, SelectingOneThatIsNotBuiltFailsClearly) {
+    EXPECT_TRUE(IsSecurityBackendAvailable(TuaSecurityLib::uaSNative));
+    EXPECT_EQ(CreateSecurityBackend(TuaSecurityLib::uaSNative)->Library(), TuaSecurityLib::uaSNative);
+#ifndef VELA_HAVE_OPENSSL
+    EXPECT_FALSE(IsSecurityBackendAvailable(TuaSecurityLib::uaSOpenSSL));
+    try {
+        CreateSecurityBackend(TuaSecurityLib::uaSOpenSSL);
+        FAIL();
+    } catch (const vela::Exception& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Could not load OpenSSL : ", 0), 0u);
+    }
+#else
+    EXPECT_EQ(CreateSecurityBackend(TuaSecurityLib::uaSOpenSSL)->Library(), TuaSecurityLib::uaSOpenSSL);
+#endif
+}
+
+}  // namespace
+}  // namespace vela::ua::security
