@@ -167,6 +167,7 @@ void MontMulFixed(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint6
     for (size_t i = 0; i < count; ++i) {
         uint64_t carry = 0;
         const uint64_t ai = a[i];
+#pragma GCC unroll 16
         for (size_t j = 0; j < count; ++j) {
             const u128 s = static_cast<u128>(ai) * b[j] + t[j] + carry;
             t[j] = static_cast<uint64_t>(s);
@@ -178,6 +179,7 @@ void MontMulFixed(uint64_t* r, const uint64_t* a, const uint64_t* b, const uint6
         const uint64_t q = t[0] * n0inv;
         s = static_cast<u128>(q) * m[0] + t[0];
         carry = static_cast<uint64_t>(s >> 64);
+#pragma GCC unroll 16
         for (size_t j = 1; j < count; ++j) {
             s = static_cast<u128>(q) * m[j] + t[j] + carry;
             t[j - 1] = static_cast<uint64_t>(s);
