@@ -132,6 +132,7 @@ void Sha1::Compress(const uint8_t* block, size_t blocks) {
 }
 
 void Sha1::Update(std::span<const uint8_t> data) {
+    if (data.empty()) return;
     length_ += data.size();
     const uint8_t* p = data.data();
     size_t n = data.size();
@@ -146,7 +147,7 @@ void Sha1::Update(std::span<const uint8_t> data) {
     Compress(p, n / kBlockSize);
     p += n / kBlockSize * kBlockSize;
     buffered_ = n % kBlockSize;
-    std::memcpy(buffer_, p, buffered_);
+    if (buffered_) std::memcpy(buffer_, p, buffered_);
 }
 
 std::array<uint8_t, Sha1::kDigestSize> Sha1::Final() {
@@ -203,6 +204,7 @@ void Sha256::Compress(const uint8_t* block, size_t blocks) {
 }
 
 void Sha256::Update(std::span<const uint8_t> data) {
+    if (data.empty()) return;
     length_ += data.size();
     const uint8_t* p = data.data();
     size_t n = data.size();
@@ -217,7 +219,7 @@ void Sha256::Update(std::span<const uint8_t> data) {
     Compress(p, n / kBlockSize);
     p += n / kBlockSize * kBlockSize;
     buffered_ = n % kBlockSize;
-    std::memcpy(buffer_, p, buffered_);
+    if (buffered_) std::memcpy(buffer_, p, buffered_);
 }
 
 std::array<uint8_t, Sha256::kDigestSize> Sha256::Final() {

@@ -106,14 +106,14 @@ Bytes RsaEncrypt(const TRSAPublicKey& key, TRSAPadding padding, THashAlgorithm h
         for (uint8_t& b : ps)
             while (b == 0) b = RandomBytes(1)[0];
         std::memcpy(em.data() + 2, ps.data(), psLength);
-        std::memcpy(em.data() + 3 + psLength, message.data(), message.size());
+        std::copy(message.begin(), message.end(), em.data() + 3 + psLength);
     } else if (padding == TRSAPadding::rpOAEP) {
         const size_t h = DigestSize(hash);
         Bytes db(k - h - 1, 0);
         const Bytes lHash = HashOf(hash, {});
         std::memcpy(db.data(), lHash.data(), h);
         db[db.size() - message.size() - 1] = 0x01;
-        std::memcpy(db.data() + db.size() - message.size(), message.data(), message.size());
+        std::copy(message.begin(), message.end(), db.data() + db.size() - message.size());
         const Bytes seed = RandomBytes(h);
         const Bytes dbMask = Mgf1(hash, seed, db.size());
         for (size_t i = 0; i < db.size(); ++i) db[i] ^= dbMask[i];
