@@ -1,0 +1,55 @@
+// The UA server of the interop tests (node-opcua): all six policies with Sign and
+// SignAndEncrypt, anonymous, user-name and X509 user tokens, a few variables.
+//   node [--security-revert=CVE-2023-46809] test-server.js <pki folder>
+// Prints "READY <port>" when it listens (port 0: the system chooses), ends on SIGTERM.
+"use strict";
+const path = require("path");
+const { OPCUAServer, SecurityPolicy, MessageSecurityMode, Variant, DataType, OPCUACertificateManager, nodesets } =
+    require("node-opcua");
+
+(async () => {
+    const pki = process.argv[2] || path.join(__dirname, "pki");
+    const serverCertificateManager = new OPCUACertificateManager({
+        rootFolder: path.join(pki, "server"), automaticallyAcceptUnknownCertificate: true, keySize: 2048,
+    });
+    await serverCertificateManager.initialize();
+    const userCertificateManager = new OPCUACertificateManager({
+        rootFolder: path.join(pki, "user"), automaticallyAcceptUnknownCertificate: true, keySize: 2048,
+    });
+    await userCertificateManager.initialize();
+    const rsa15 = process.execArgv.some((a) => a.startsWith("--security-revert"));
+    const policies = [SecurityPolicy.None, SecurityPolicy.Basic256, SecurityPolicy.Basic256Sha256,
+                      SecurityPolicy.Aes128_Sha256_RsaOaep, SecurityPolicy.Aes256_Sha256_RsaPss];
+    if (rsa15) policies.push(SecurityPolicy.Basic128Rsa15);
+    const server = new OPCUAServer({
+        port: Number(process.env.UA_PORT || 0),
+        hostname: "127.0.0.1",
+        nodeset_filename: [nodesets.standard],
+        serverCertificateManager,
+        userCertificateManager,
+        securityPolicies: policies,
+        securityModes: [MessageSecurityMode.None, MessageSecurityMode.Sign, MessageSecurityMode.SignAndEncrypt],
+        allowAnonymous: true,
+        userManager: { isValidUser: (user, password) => user === "operator" && password === "secret" },
+        maxConnectionsPerEndpoint: 200,
+        serverCapabilities: { maxSessions: 200 },
+        buildInfo: { productName: "Vela test server", buildNumber: "1" },
+    });
+    await server.initialize();
+    const namespace = server.engine.addressSpace.getOwnNamespace();
+    const folder = namespace.addFolder(server.engine.addressSpace.rootFolder.objects, { browseName: "Plant" });
+    let temperature = 21.5;
+    namespace.addVariable({ componentOf: folder, browseName: "Temperature", nodeId: "s=Plant.Temperature", dataType: "Double",
+        value: { get: () => new Variant({ dataType: DataType.Double, value: temperature }),
+                 set: (v) => { temperature = v.value; return require("node-opcua").StatusCodes.Good; } } });
+    let counter = 0;
+    setInterval(() => counter++, 100);
+    namespace.addVariable({ componentOf: folder, browseName: "Counter", nodeId: "s=Plant.Counter", dataType: "Int32",
+        value: { get: () => new Variant({ dataType: DataType.Int32, value: counter }) } });
+    await server.start();
+    const port = server.endpoints[0].port;
+    process.stdout.write("READY " + port + "\n");
+    const stop = async () => { await server.shutdown(0); process.exit(0); };
+    process.on("SIGTERM", stop);
+    process.on("SIGINT", stop);
+})().catch((e) => { console.error(e); process.exit(1); });
