@@ -1,0 +1,220 @@
+// The UA transport and secure channel against node-opcua, a real UA server started here on
+// 127.0.0.1 with a port of the system's choice.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+#include "base/Socket.h"
+#include "ua/transport/uaStackClient.h"
+
+extern char** environ;
+
+namespace vela::ua {
+namespace {
+
+using namespace security;
+using Bytes = std::vector<uint8_t>;
+
+Bytes ReadFile(const std::string& name) {
+    std::ifstream in(std::string(VELA_KEYS_DIR) + "/" + name, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// Starts the node-opcua test server once for the suite and stops it at the end.
+class NodeOpcuaServer : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        int out[2];
+        ASSERT_EQ(pipe(out), 0);
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        const std::string pki = testing::TempDir() + "vela-ua-pki-" + std::to_string(getpid());
+        const std::string script = std::string(VELA_UA_PEER_DIR) + "/test-server.js";
+        const char* argv[] = {"node", "--security-revert=CVE-2023-46809", script.c_str(), pki.c_str(), nullptr};
+        ASSERT_EQ(posix_spawnp(&pid_, "node", &actions, nullptr, const_cast<char**>(argv), environ), 0);
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        FILE* stream = fdopen(out[0], "r");
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
+        char line[512];
+        while (std::chrono::steady_clock::now() < deadline && fgets(line, sizeof line, stream)) {
+            if (std::sscanf(line, "READY %d", &port_) == 1) break;
+        }
+        output_ = stream;  // kept open: the server writes more lines now and then
+        ASSERT_GT(port_, 0) << "the node-opcua test server did not start";
+        url_ = "opc.tcp://127.0.0.1:" + std::to_string(port_);
+    }
+    static void TearDownTestSuite() {
+        if (pid_ > 0) {
+            kill(pid_, SIGTERM);
+            for (int i = 0; i < 100; ++i) {
+                if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
+                    pid_ = 0;
+                    break;
+                }
+                usleep(50000);
+            }
+            if (pid_ > 0) {
+                kill(pid_, SIGKILL);
+                waitpid(pid_, nullptr, 0);
+            }
+        }
+        if (output_) fclose(output_);
+    }
+
+    static std::vector<uaEndpointDescription> Endpoints(uaStackClient& client) {
+        uaGetEndpointsRequest request;
+        request.fEndpointUrl = url_;
+        auto response = client.Call(request, 10000);
+        auto* endpoints = dynamic_cast<uaGetEndpointsResponse*>(response.get());
+        if (!endpoints) throw Exception("GetEndpoints gave no GetEndpointsResponse");
+        return endpoints->fEndpoints;
+    }
+
+    // Whether the server offers the policy (Basic128Rsa15 only where its Node.js can still do
+    // PKCS #1 v1.5 decryption).
+    static bool Offers(const std::vector<uaEndpointDescription>& endpoints, TuaSecurePolicy policy) {
+        const std::string uri = uaSecurityPolicies::uaSecurityPolicyToString(policy);
+        for (const auto& e : endpoints)
+            if (e.fSecurityPolicyUri == uri) return true;
+        return false;
+    }
+
+    static Bytes ServerCertificate() {
+        uaStackClient client;
+        client.Connect(url_, 5000);
+        client.OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, 600000, 10000);
+        const auto endpoints = Endpoints(client);
+        client.CloseSecureChannel();
+        return endpoints.at(0).fServerCertificate;
+    }
+
+    static inline pid_t pid_ = 0;
+    static inline int port_ = 0;
+    static inline FILE* output_ = nullptr;
+    static inline std::string url_;
+};
+
+TEST_F(NodeOpcuaServer, EndpointsOverAnUnsecuredChannel) {
+    uaStackClient client;
+    client.Connect(url_, 5000);
+    EXPECT_GE(client.Limits().fSendBufferSize, 8192u);
+    client.OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, 600000, 10000);
+    EXPECT_NE(client.SecureChannelId(), 0u);
+    const auto endpoints = Endpoints(client);
+    EXPECT_GE(endpoints.size(), 11u);
+    for (TuaSecurePolicy p : {TuaSecurePolicy::uaSPNone, TuaSecurePolicy::uaSPBasic256, TuaSecurePolicy::uaSPBasic256Sha256,
+                              TuaSecurePolicy::uaSPAes128_Sha256_RsaOaep, TuaSecurePolicy::uaSPAes256_Sha256_RsaPss})
+        EXPECT_TRUE(Offers(endpoints, p)) << uaSecurityPolicies::uaSecurityPolicyToString(p);
+    EXPECT_FALSE(endpoints.at(0).fServerCertificate.empty());
+    client.CloseSecureChannel();
+}
+
+struct SecuredCase {
+    TuaSecurePolicy policy;
+    TuaSecureMode mode;
+    TuaSecurityLib library;
+};
+
+void PrintTo(const SecuredCase& c, std::ostream* os) { *os << static_cast<int>(c.policy); }
+
+class SecuredChannels : public NodeOpcuaServer, public ::testing::WithParamInterface<SecuredCase> {};
+
+TEST_P(SecuredChannels, OpenCallRenewAndClose) {
+    static const Bytes serverCertificate = ServerCertificate();
+    static const std::vector<uaEndpointDescription> offered = [] {
+        uaStackClient probe;
+        probe.Connect(url_, 5000);
+        probe.OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, 600000, 10000);
+        auto e = Endpoints(probe);
+        probe.CloseSecureChannel();
+        return e;
+    }();
+    if (!Offers(offered, GetParam().policy)) GTEST_SKIP() << "the server does not offer this policy here";
+    uaStackClient client(GetParam().library);
+    client.Security().Asym().LoadPrivateKey(ReadFile("key2048.pem"), "");
+    client.Connect(url_, 5000);
+    client.OpenSecureChannel(GetParam().policy, GetParam().mode, ReadFile("cert2048.der"), serverCertificate, 600000, 10000);
+    EXPECT_EQ(Endpoints(client).size(), offered.size());
+    client.OpenSecureChannel(GetParam().policy, GetParam().mode, ReadFile("cert2048.der"), serverCertificate, 600000,
+                             10000, true);  // renewal: new keys, traffic goes on
+    EXPECT_EQ(client.Symmetric().PreviousToken().has_value(), true);
+    EXPECT_EQ(Endpoints(client).size(), offered.size());
+    client.CloseSecureChannel();
+}
+
+std::vector<SecuredCase> AllSecuredCases() {
+    std::vector<SecuredCase> cases;
+    for (TuaSecurePolicy p : {TuaSecurePolicy::uaSPBasic128Rsa15, TuaSecurePolicy::uaSPBasic256, TuaSecurePolicy::uaSPBasic256Sha256,
+                              TuaSecurePolicy::uaSPAes128_Sha256_RsaOaep, TuaSecurePolicy::uaSPAes256_Sha256_RsaPss})
+        for (TuaSecureMode m : {TuaSecureMode::uaSSign, TuaSecureMode::uaSSignAndEncrypt})
+            for (TuaSecurityLib l : {TuaSecurityLib::uaSNative, TuaSecurityLib::uaSOpenSSL}) cases.push_back({p, m, l});
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Policies, SecuredChannels, ::testing::ValuesIn(AllSecuredCases()),
+                         [](const auto& p) {
+                             return "policy" + std::to_string(static_cast<int>(p.param.policy)) + "_mode" +
+                                    std::to_string(static_cast<int>(p.param.mode)) +
+                                    (p.param.library == TuaSecurityLib::uaSNative ? "_native" : "_openssl");
+                         });
+
+TEST_F(NodeOpcuaServer, MessagesLargerThanOneChunkBothWays) {
+    uaStackClient client;
+    uaMessageLimits small;
+    small.fReceiveBufferSize = 8192;
+    small.fSendBufferSize = 8192;
+    client.Connect(url_, 5000, small);
+    EXPECT_EQ(client.Limits().fReceiveBufferSize, 8192u);
+    client.OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, 600000, 10000);
+    uaGetEndpointsRequest request;
+    request.fEndpointUrl = url_;
+    for (int i = 0; i < 400; ++i) request.fProfileUris.push_back("urn:vela:profile:" + std::string(60, 'x') + std::to_string(i));
+    auto response = client.Call(request, 10000);  // about 30 KB out, in several chunks
+    ASSERT_NE(dynamic_cast<uaGetEndpointsResponse*>(response.get()), nullptr);
+    const auto endpoints = Endpoints(client);  // some 15 KB of certificates come back in chunks of 8 KB
+    EXPECT_GE(endpoints.size(), 11u);
+    client.CloseSecureChannel();
+}
+
+TEST(UaTransport, ServersThatDoNotAnswerEndCleanly) {
+    TcpListener silent;
+    uaStackClient client;
+    const auto start = std::chrono::steady_clock::now();
+    try {
+        client.Connect("opc.tcp://127.0.0.1:" + std::to_string(silent.Port()), 500);
+        FAIL();
+    } catch (const uaConnectionError& e) {
+        EXPECT_NE(std::string(e.what()).find("No Acknowledge"), std::string::npos) << e.what();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+    EXPECT_THROW(client.Connect("http://127.0.0.1:4840", 500), uaConnectionError);
+    EXPECT_THROW(ParseEndpointUrl("opc.tcp://"), uaConnectionError);
+    EXPECT_EQ(ParseEndpointUrl("opc.tcp://host:4841/path").port, 4841);
+}
+
+TEST(UaTransport, NegotiationTakesTheSmallerNonZeroValue) {
+    uaMessageLimits remote;
+    remote.fReceiveBufferSize = 8192;
+    remote.fSendBufferSize = 0;
+    remote.fMaxMessageSize = 0;
+    remote.fMaxChunkCount = 10;
+    const uaMessageLimits n = NegotiateLimits(uaMessageLimits{}, remote);
+    EXPECT_EQ(n.fSendBufferSize, 8192u);
+    EXPECT_EQ(n.fReceiveBufferSize, 65535u);
+    EXPECT_EQ(n.fMaxMessageSize, 16777216u);
+    EXPECT_EQ(n.fMaxChunkCount, 0u);  // our 0 (no limit) is below any remote value
+}
+
+}  // namespace
+}  // namespace vela::ua
