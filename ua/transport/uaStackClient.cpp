@@ -226,7 +226,8 @@ void uaStackClient::ReadChunk(std::vector<uint8_t>& chunk) {
     std::vector<uint8_t> body = std::move(collected_);
     collected_.clear();
     collectedChunks_ = 0;
-    Deliver(requestId, std::move(body));
+    if (type == "MSG" && onMessage) onMessage(requestId, std::move(body));
+    else Deliver(requestId, std::move(body));
 }
 
 void uaStackClient::Deliver(uint32_t requestId, std::vector<uint8_t> body) {

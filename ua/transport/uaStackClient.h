@@ -73,8 +73,13 @@ public:
     // on time-out, loss of the connection or a message that does not decode.
     std::unique_ptr<TuaObj> Call(TuaRequestObj& request, int timeoutMs);
 
+    // Sends one service message under the channel's security (the caller serialises sends).
+    void SendRequest(uint32_t requestId, const TuaObj& message) { SendMessage("MSG", requestId, message); }
+
     ErrorMessage onErrorMessage;
     CriticalError onCriticalError;
+    // When set, every complete MSG message goes here instead of to Call's waiters.
+    ReceivedMessage onMessage;
 
 private:
     uint32_t NextRequestId();

@@ -11,9 +11,13 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <thread>
+#include <atomic>
 
 #include "base/Socket.h"
+#include "ua/transport/uaRequestDispatch.h"
 #include "ua/transport/uaStackClient.h"
+#include "ua/uaStatusCodes.h"
 
 extern char** environ;
 
@@ -118,6 +122,44 @@ TEST_F(NodeOpcuaServer, EndpointsOverAnUnsecuredChannel) {
         EXPECT_TRUE(Offers(endpoints, p)) << uaSecurityPolicies::uaSecurityPolicyToString(p);
     EXPECT_FALSE(endpoints.at(0).fServerCertificate.empty());
     client.CloseSecureChannel();
+}
+
+// The request machinery over a real channel: concurrent calls, and a call the server refuses
+// with a ServiceFault because no session exists.
+TEST_F(NodeOpcuaServer, DispatchedServiceCallsOverTheChannel) {
+    uaStackClient stack;
+    stack.Connect(url_, 5000);
+    stack.OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, 600000, 10000);
+    uaRequestDispatcher client([&](uint32_t id, const TuaObj& request) { stack.SendRequest(id, request); });
+    stack.onMessage = [&](uint32_t id, std::vector<uint8_t> body) { client.HandleReceivedMessage(id, body); };
+    stack.onErrorMessage = [&](uint32_t code, const std::string& reason) { client.HandleErrorMessage(0, code, reason); };
+    client.SetActive(true);
+
+    std::vector<std::thread> callers;
+    std::atomic<int> answered{0};
+    for (int i = 0; i < 4; ++i)
+        callers.emplace_back([&] {
+            uaGetEndpoints call(&client);
+            call.Request->fEndpointUrl = url_;
+            call.RunSync(10000);
+            if (call.Response && !call.Response->fEndpoints.empty()) ++answered;
+        });
+    for (auto& t : callers) t.join();
+    EXPECT_EQ(answered, 4);
+
+    uaRead read(&client);
+    uaReadValueId currentTime;
+    currentTime.fNodeId = uaNodeId(2258u);  // Server_ServerStatus_CurrentTime
+    currentTime.fAttributeId = 13;
+    read.Request->fNodesToRead.push_back(std::move(currentTime));
+    try {
+        read.Run(10000);
+        ADD_FAILURE() << "a Read without a session was answered";
+    } catch (const uaConnectionException& e) {
+        EXPECT_NE(std::string(e.what()).find("UA Error: Read: $80"), std::string::npos) << e.what();
+    }
+    stack.onMessage = nullptr;
+    stack.CloseSecureChannel();
 }
 
 struct SecuredCase {
