@@ -189,6 +189,7 @@ std::unique_ptr<TuaObj> uaRequestDispatcher::SendMsgAndWait(uint32_t requestId, 
     if (fServerShutdown) return nullptr;
     auto pending = std::make_shared<TuaRequest>();
     pending->RequestId = requestId;
+    pending->ClassName = StructureClassName(request);
     {
         std::lock_guard lock(slotLock_);
         if (fOpenRequest) throw uaConnectionException("one sync call is already in process");
@@ -384,6 +385,18 @@ void uaRequestDispatcher::BeginDisconnect() {
     for (auto& [id, request] : open) request->fEvent.Set();
     std::lock_guard lock(slotLock_);
     if (fOpenRequest) fOpenRequest->fEvent.Set();
+}
+
+std::string uaRequestDispatcher::NoteConnectionLost(const std::string& text) {
+    std::lock_guard lock(slotLock_);
+    if (!fOpenRequest) return text;
+    const std::string reason = text + " was returned during " + fOpenRequest->ClassName;
+    {
+        std::lock_guard errors(errorLock_);
+        if (fLastError.code == 0) fLastError = {0x80AE0000, reason, 1};
+    }
+    fOpenRequest->fEvent.Set();
+    return reason;
 }
 
 void uaRequestDispatcher::CancelRequest(uint32_t requestId) {

@@ -48,6 +48,7 @@ struct TuaRequest {
     std::any Data;
     uaServiceCallEvent Handler;
     int Timeout = 0;
+    std::string ClassName;  // of the request structure, for the reason of a lost connection
 };
 
 // "uaReadRequest" → "Read": the class name less "ua" and the first "Request" (else "Response").
@@ -74,6 +75,9 @@ public:
     bool Disconnecting() const { return fDisconnecting; }
     // Marks the client as disconnecting and wakes every waiting request; asynchronous ones are freed.
     void BeginDisconnect();
+    // The connection broke: a waiting exclusive call is woken and returns without response.
+    // Gives the reason to report: the text, and the waiting call's structure when there is one.
+    std::string NoteConnectionLost(const std::string& text);
     void EndDisconnect() { fDisconnecting = false; }
     void SetAuthenticationToken(const uaNodeId& token);
     void ClearAuthenticationToken();

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -15,6 +17,7 @@
 #include <atomic>
 
 #include "base/Socket.h"
+#include "ua/client/VelaUAClient.h"
 #include "ua/transport/uaRequestDispatch.h"
 #include "ua/transport/uaStackClient.h"
 #include "ua/uaStatusCodes.h"
@@ -35,9 +38,10 @@ Bytes ReadFile(const std::string& name) {
 // Starts the node-opcua test server once for the suite and stops it at the end.
 class NodeOpcuaServer : public ::testing::Test {
 protected:
-    static void SetUpTestSuite() {
+    // Starts a node-opcua test server; gives its port, or 0 when it did not come up.
+    static int StartServer(pid_t& pid, FILE*& output) {
         int out[2];
-        ASSERT_EQ(pipe(out), 0);
+        if (pipe(out) != 0) return 0;
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_adddup2(&actions, out[1], 1);
@@ -45,36 +49,44 @@ protected:
         const std::string pki = testing::TempDir() + "vela-ua-pki-" + std::to_string(getpid());
         const std::string script = std::string(VELA_UA_PEER_DIR) + "/test-server.js";
         const char* argv[] = {"node", "--security-revert=CVE-2023-46809", script.c_str(), pki.c_str(), nullptr};
-        ASSERT_EQ(posix_spawnp(&pid_, "node", &actions, nullptr, const_cast<char**>(argv), environ), 0);
+        const int spawned = posix_spawnp(&pid, "node", &actions, nullptr, const_cast<char**>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
         close(out[1]);
-        FILE* stream = fdopen(out[0], "r");
+        output = fdopen(out[0], "r");
+        if (spawned != 0) return 0;
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
         char line[512];
-        while (std::chrono::steady_clock::now() < deadline && fgets(line, sizeof line, stream)) {
-            if (std::sscanf(line, "READY %d", &port_) == 1) break;
+        int port = 0;
+        while (std::chrono::steady_clock::now() < deadline && fgets(line, sizeof line, output)) {
+            if (std::sscanf(line, "READY %d", &port) == 1) break;
         }
-        output_ = stream;  // kept open: the server writes more lines now and then
-        ASSERT_GT(port_, 0) << "the node-opcua test server did not start";
-        url_ = "opc.tcp://127.0.0.1:" + std::to_string(port_);
+        return port;  // the output stays open: the server writes more lines now and then
     }
-    static void TearDownTestSuite() {
-        if (pid_ > 0) {
-            kill(pid_, SIGTERM);
+    static void StopServer(pid_t& pid, FILE*& output, int signal = SIGTERM) {
+        if (pid > 0) {
+            kill(pid, signal);
             for (int i = 0; i < 100; ++i) {
-                if (waitpid(pid_, nullptr, WNOHANG) == pid_) {
-                    pid_ = 0;
+                if (waitpid(pid, nullptr, WNOHANG) == pid) {
+                    pid = 0;
                     break;
                 }
                 usleep(50000);
             }
-            if (pid_ > 0) {
-                kill(pid_, SIGKILL);
-                waitpid(pid_, nullptr, 0);
+            if (pid > 0) {
+                kill(pid, SIGKILL);
+                waitpid(pid, nullptr, 0);
+                pid = 0;
             }
         }
-        if (output_) fclose(output_);
+        if (output) fclose(output);
+        output = nullptr;
     }
+    static void SetUpTestSuite() {
+        port_ = StartServer(pid_, output_);
+        ASSERT_GT(port_, 0) << "the node-opcua test server did not start";
+        url_ = "opc.tcp://127.0.0.1:" + std::to_string(port_);
+    }
+    static void TearDownTestSuite() { StopServer(pid_, output_); }
 
     static std::vector<uaEndpointDescription> Endpoints(uaStackClient& client) {
         uaGetEndpointsRequest request;
@@ -160,6 +172,146 @@ TEST_F(NodeOpcuaServer, DispatchedServiceCallsOverTheChannel) {
     }
     stack.onMessage = nullptr;
     stack.CloseSecureChannel();
+}
+
+// The client component: endpoint selection, session, user identity, disconnect.
+TEST_F(NodeOpcuaServer, AnonymousSessionReadsWritesAndReconnects) {
+    TVelaUAClient client;
+    client.Url = url_ + "/";
+    int connects = 0, disconnects = 0;
+    client.OnConnect = [&] { ++connects; };
+    client.OnDisconnect = [&] { ++disconnects; };
+    client.SetActive(true);
+    ASSERT_TRUE(client.Active());
+    EXPECT_EQ(client.SessionName(), "Vela-Session 1");
+    EXPECT_EQ(client.UserTokenPolicyUri(), "http://opcfoundation.org/UA/SecurityPolicy#None");
+    EXPECT_GE(client.GetNamespaceArray().size(), 2u);
+    EXPECT_EQ(client.GetNamespaceIndex("http://opcfoundation.org/UA/"), 0);
+
+    const uaNodeId temperature(std::string("Plant.Temperature"), 1);
+    uaDataValue value;
+    value.fValue = uaVariant::Scalar(bit_Double, 42.25);
+    EXPECT_EQ(client.WriteNodeAttributes({temperature}, {13}, {value}), std::vector<uaStatusCode>{0});
+    const auto read = client.ReadNodeAttributes({temperature}, {13});
+    ASSERT_EQ(read.size(), 1u);
+    ASSERT_TRUE(read[0].fValue.has_value());
+    EXPECT_EQ(std::get<double>(read[0].fValue->fScalar), 42.25);
+
+    client.SetActive(false);
+    EXPECT_FALSE(client.Active());
+    EXPECT_THROW(client.ReadNodeAttributes({temperature}, {13}), Exception);
+    client.SetActive(true);
+    EXPECT_EQ(client.SessionName(), "Vela-Session 2");
+    client.SetActive(false);
+    EXPECT_EQ(connects, 2);
+    EXPECT_EQ(disconnects, 2);
+}
+
+// A server that dies under an active client: the client notices, becomes inactive and reports
+// the shutdown once.
+TEST_F(NodeOpcuaServer, LostServerEndsTheSessionAndIsReportedOnce) {
+    pid_t pid = 0;
+    FILE* output = nullptr;
+    const int port = StartServer(pid, output);
+    ASSERT_GT(port, 0);
+    TVelaUAClient client;
+    client.Url = "opc.tcp://127.0.0.1:" + std::to_string(port);
+    std::mutex lock;
+    std::condition_variable reported;
+    std::vector<std::string> reasons;
+    client.OnServerShutdown = [&](const std::string& reason) {
+        std::lock_guard guard(lock);
+        reasons.push_back(reason);
+        reported.notify_all();
+    };
+    client.SetActive(true);
+    ASSERT_TRUE(client.Active());
+    StopServer(pid, output, SIGKILL);
+    {
+        std::unique_lock guard(lock);
+        EXPECT_TRUE(reported.wait_for(guard, std::chrono::seconds(20), [&] { return !reasons.empty(); }));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_FALSE(client.Active());
+    EXPECT_EQ(reasons.size(), 1u);
+    EXPECT_THROW(client.ReadNodeAttributes({uaNodeId(2258u)}, {13}), Exception);
+}
+
+struct SessionCase {
+    TuaSecurePolicy policy;
+    TuaSecureMode mode;
+    TuaSecurityLib library;
+};
+
+class SecuredSessions : public NodeOpcuaServer, public ::testing::WithParamInterface<SessionCase> {};
+
+TEST_P(SecuredSessions, UserNameLoginOverASecuredChannel) {
+    TVelaUAClient client;
+    client.Url = url_;
+    client.SecurityPolicy = GetParam().policy;
+    client.SecurityMode = GetParam().mode;
+    client.SecurityLib = GetParam().library;
+    client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
+    client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
+    client.UserLogin.SetUser("operator", "secret");
+    client.SetActive(true);
+    ASSERT_TRUE(client.Active());
+    const auto read = client.ReadNodeAttributes({uaNodeId(std::string("Plant.Counter"), 1)}, {13});
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].fStatusCode, 0u);
+    client.SetActive(false);
+
+    client.UserLogin.SetUser("operator", "wrong");
+    try {
+        client.SetActive(true);
+        ADD_FAILURE() << "a wrong password was accepted";
+    } catch (const uaConnectionException& e) {
+        EXPECT_NE(std::string(e.what()).find("UA Error"), std::string::npos) << e.what();
+    }
+    EXPECT_FALSE(client.Active());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Policies, SecuredSessions,
+    ::testing::Values(SessionCase{TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, TuaSecurityLib::uaSNative},
+                      SessionCase{TuaSecurePolicy::uaSPBasic256Sha256, TuaSecureMode::uaSSignAndEncrypt, TuaSecurityLib::uaSNative},
+                      SessionCase{TuaSecurePolicy::uaSPAes256_Sha256_RsaPss, TuaSecureMode::uaSSign, TuaSecurityLib::uaSOpenSSL},
+                      SessionCase{TuaSecurePolicy::uaSPAes128_Sha256_RsaOaep, TuaSecureMode::uaSSignAndEncrypt, TuaSecurityLib::uaSOpenSSL},
+                      SessionCase{TuaSecurePolicy::uaSPBasic256, TuaSecureMode::uaSSign, TuaSecurityLib::uaSNative}));
+
+TEST_F(NodeOpcuaServer, ConnectFailuresLeaveTheClientInactive) {
+    TVelaUAClient client;
+    client.Url = url_;
+    client.SecurityMode = TuaSecureMode::uaSSign;
+    client.SecurityPolicy = TuaSecurePolicy::uaSPNone;
+    client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
+    client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
+    try {
+        client.SetActive(true);
+        ADD_FAILURE();
+    } catch (const uaConnectionException& e) {
+        const std::string text = e.what();
+        EXPECT_TRUE(text.starts_with("Can't find right Security Mode: Sign with Policy: "
+                                     "http://opcfoundation.org/UA/SecurityPolicy#None\n\n"
+                                     "Possible security modes for opc.tcp:// are:\nNone - None\n"))
+            << text;
+        EXPECT_NE(text.find("SignAndEncrypt - Basic256Sha256"), std::string::npos);
+    }
+    EXPECT_FALSE(client.Active());
+
+    client.SecurityPolicy = TuaSecurePolicy::uaSPBasic256Sha256;
+    client.OnTrustCertificate = [](const Bytes& certificate) { return certificate.empty(); };
+    EXPECT_NO_THROW(client.SetActive(true));
+    EXPECT_FALSE(client.Active());
+
+    TVelaUAClient wrongUrl;
+    wrongUrl.Url = "http://127.0.0.1:1/";
+    try {
+        wrongUrl.SetActive(true);
+        ADD_FAILURE();
+    } catch (const uaConnectionException& e) {
+        EXPECT_STREQ(e.what(), "wrong endpoint URL for OPC UA server");
+    }
 }
 
 struct SecuredCase {

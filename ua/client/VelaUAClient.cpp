@@ -1,0 +1,460 @@
+#include "ua/client/VelaUAClient.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include "ua/security/Random.h"
+#include "ua/security/Rsa.h"
+#include "ua/security/X509.h"
+#include "ua/uaStatusCodes.h"
+
+namespace vela::ua {
+
+using namespace security;
+using Bytes = std::vector<uint8_t>;
+
+namespace {
+
+constexpr uint32_t kRequestedChannelLifetime = 3600000;
+
+const char* ModeName(int mode) {
+    switch (mode) {
+        case 1: return "None";
+        case 2: return "Sign";
+        case 3: return "SignAndEncrypt";
+        default: return "Invalid";
+    }
+}
+
+int ModeValue(TuaSecureMode mode) {
+    switch (mode) {
+        case TuaSecureMode::uaSNone: return 1;
+        case TuaSecureMode::uaSSign: return 2;
+        case TuaSecureMode::uaSSignAndEncrypt: return 3;
+        default: return 0;
+    }
+}
+
+std::string Lower(std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return text;
+}
+
+struct UrlParts {
+    std::string scheme, authority, rest;  // "opc.tcp", "host:port", "/path…"
+};
+
+UrlParts SplitUrl(const std::string& url) {
+    UrlParts parts;
+    const size_t schemeEnd = url.find("://");
+    if (schemeEnd == std::string::npos) {
+        parts.rest = url;
+        return parts;
+    }
+    parts.scheme = url.substr(0, schemeEnd);
+    const size_t hostStart = schemeEnd + 3;
+    const size_t pathStart = url.find('/', hostStart);
+    parts.authority = url.substr(hostStart, pathStart == std::string::npos ? std::string::npos : pathStart - hostStart);
+    parts.rest = pathStart == std::string::npos ? "" : url.substr(pathStart);
+    return parts;
+}
+
+std::string ComparableUrl(std::string url) {
+    while (!url.empty() && url.back() == '/') url.pop_back();
+    return Lower(url);
+}
+
+// The policy URI after the common prefix of the published policies, or the whole URI.
+std::string ShortPolicy(const std::string& uri) {
+    static const std::string prefix = "http://opcfoundation.org/UA/SecurityPolicy#";
+    return uri.starts_with(prefix) ? uri.substr(prefix.size()) : uri;
+}
+
+std::string TokenTypeName(int32_t type) {
+    switch (type) {
+        case 0: return "Anonymous";
+        case 1: return "UserName";
+        case 2: return "Certificate";
+        case 3: return "IssuedToken";
+        default: return "NONE " + std::to_string(type);
+    }
+}
+
+uaExtensionObject Wrap(std::shared_ptr<TuaObj> object) {
+    uaExtensionObject result;
+    result.fEncoding = uaExtensionObject::eo_EncodeableObject;
+    result.fObject = std::move(object);
+    return result;
+}
+
+}  // namespace
+
+TVelaUAClient::TVelaUAClient()
+    : requests_([this](uint32_t id, const TuaObj& request) {
+          std::lock_guard lock(tcpLock_);
+          if (!fTcp) throw uaConnectionException("not connected");
+          fTcp->SendRequest(id, request);
+      }) {
+    requests_.OnLog = [this](int severity, uint32_t type, const TuaObj*, const std::string& text) {
+        Log(severity, type, text);
+    };
+}
+
+TVelaUAClient::~TVelaUAClient() {
+    destroying_ = true;
+    if (lossThread_.joinable()) lossThread_.join();
+    OnDisconnect = nullptr;
+    try {
+        Disconnect(true, true);
+    } catch (...) {
+    }
+}
+
+void TVelaUAClient::Log(int severity, uint32_t type, const std::string& text) const {
+    if (OnLog && !destroying_) OnLog(severity, type, text);
+}
+
+void TVelaUAClient::SetActive(bool active) {
+    if (active == Active()) return;
+    if (active) Connect();
+    else Disconnect(true, false);
+}
+
+uint32_t TVelaUAClient::NextSessionNumber() {
+    if (fUniqueId2 > 0x7FFFFFFDu) fUniqueId2 = 0;
+    return ++fUniqueId2;
+}
+
+void TVelaUAClient::ConnectTransport(const std::string& url) {
+    auto tcp = std::make_unique<uaStackClient>(SecurityLib);
+    tcp->onMessage = [this](uint32_t id, std::vector<uint8_t> body) { requests_.HandleReceivedMessage(id, body); };
+    tcp->onErrorMessage = [this](uint32_t code, const std::string& reason) { requests_.HandleErrorMessage(0, code, reason); };
+    tcp->onCriticalError = [this](const std::string& text) { HandleConnectionLost(text); };
+    if (!SecurityKeypair.IsEmpty() && ModeValue(SecurityMode) > 1)
+        tcp->Security().Asym().LoadPrivateKey(SecurityKeypair.fPrivateKey, SecurityKeypair.fPassword);
+    try {
+        tcp->Connect(url, TimeoutConnect);
+    } catch (const uaConnectionError& e) {
+        throw uaConnectionException(std::string("UA Error: Timeout no acknowledge from server: ") + url + " (" + e.what() + ")");
+    }
+    std::lock_guard lock(tcpLock_);
+    fTcp = std::move(tcp);
+}
+
+void TVelaUAClient::OpenChannel(bool secure) {
+    uaStackClient* tcp = fTcp.get();
+    Log(1, 8, "OpenSecureChannel");
+    try {
+        if (secure)
+            tcp->OpenSecureChannel(SecurityPolicy, SecurityMode, SecurityKeypair.fPublicKey, fEndpoint.fServerCertificate,
+                                   kRequestedChannelLifetime, requests_.fTimeout);
+        else
+            tcp->OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, kRequestedChannelLifetime,
+                                   requests_.fTimeout);
+    } catch (const uaConnectionError& e) {
+        throw uaConnectionException(e.what());
+    }
+    channelOpen_ = true;
+    Log(1, 11, "OpenSecureChannel");
+}
+
+void TVelaUAClient::Connect() {
+    if (lossThread_.joinable()) lossThread_.join();
+    if (Url.find("opc.tcp") == std::string::npos) throw uaConnectionException("wrong endpoint URL for OPC UA server");
+    try {
+        fSecurityPolicyUri.clear();
+        requests_.SetServerShutdown(false);
+        if (Active()) throw uaConnectionException("TCP Error (UA): already connected");
+        if (ModeValue(SecurityMode) > 1) LoadClientCertificate();
+        Log(1, 6, "connecting URL=" + Url + " Proxy= TimeOut=" + std::to_string(TimeoutConnect));
+        ConnectTransport(Url);
+        Log(1, 9, "connected to UA URL=" + Url);
+        OpenChannel(false);
+        if (!SessionLess) {
+            if (SelectEndpoint()) {
+                Disconnect(false, true);
+                requests_.SetServerShutdown(false);
+                if (OnTrustCertificate && !OnTrustCertificate(fEndpoint.fServerCertificate)) {
+                    Disconnect(true, channelOpen_);
+                    return;
+                }
+                ConnectTransport(fEndpoint.fEndpointUrl);
+                OpenChannel(true);
+                SelectEndpoint();
+            }
+            CreateSessionStep();
+            ActivateSessionStep();
+        }
+        requests_.SetActive(true);
+    } catch (...) {
+        if (!Active()) Disconnect(true, channelOpen_);
+        throw;
+    }
+    if (OnConnect) OnConnect();
+}
+
+bool TVelaUAClient::SelectEndpoint() {
+    haveEndpoint_ = false;
+    uaGetEndpoints call(&requests_);
+    call.Request->fEndpointUrl = Url;
+    call.CallSync();
+    if (!call.Response) throw uaConnectionException("UA Error GetEndpoints: no response from " + Url);
+    const std::string wantedPolicy = uaSecurityPolicies::uaSecurityPolicyToString(SecurityPolicy);
+    const int wantedMode = ModeValue(SecurityMode);
+    std::string offered;
+    for (auto& endpoint : call.Response->fEndpoints) {
+        const bool tcp = Lower(SplitUrl(endpoint.fEndpointUrl).scheme) == "opc.tcp";
+        if (tcp)
+            offered += std::string("\n") + ModeName(endpoint.fSecurityMode.fValue) + " - " +
+                       ShortPolicy(endpoint.fSecurityPolicyUri);
+        if (haveEndpoint_ || !tcp || endpoint.fSecurityMode.fValue != wantedMode ||
+            endpoint.fSecurityPolicyUri != wantedPolicy)
+            continue;
+        fEndpoint = std::move(endpoint);
+        haveEndpoint_ = true;
+    }
+    if (!haveEndpoint_) {
+        std::string text = std::string("Can't find right Security Mode: ") + ModeName(wantedMode) + " with Policy: " +
+                           wantedPolicy + "\n\nPossible security modes for opc.tcp:// are:" + offered;
+        while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
+        throw uaConnectionException(text);
+    }
+    // the configured host and port hold: servers often report names the client cannot resolve
+    const UrlParts configured = SplitUrl(Url);
+    UrlParts reported = SplitUrl(fEndpoint.fEndpointUrl);
+    fEndpoint.fEndpointUrl = reported.scheme + "://" + configured.authority + reported.rest;
+    if (!fEndpoint.fServer.fDiscoveryUrls.empty()) fEndpoint.fServer.fDiscoveryUrls = {Url};
+    return wantedMode != 1 || ComparableUrl(fEndpoint.fEndpointUrl) != ComparableUrl(Url);
+}
+
+void TVelaUAClient::LoadClientCertificate() {
+    if (SecurityKeypair.IsEmpty()) throw Exception("OPC UA security: public or private key not defined");
+}
+
+void TVelaUAClient::CreateSessionStep() {
+    if (requests_.ServerShutdown()) return;
+    TuaServiceCall<uaCreateSessionRequest, uaCreateSessionResponse> call(&requests_);
+    auto& request = *call.Request;
+    const bool secured = ModeValue(SecurityMode) > 1;
+    std::string applicationUri = "urn:localhost:VelaUA:" + ClientName;
+    if (secured) {
+        const std::string fromCertificate = TX509Certificate::Load(SecurityKeypair.fPublicKey).ApplicationUri();
+        if (!fromCertificate.empty()) applicationUri = fromCertificate;
+    }
+    request.fClientDescription.fApplicationUri = applicationUri;
+    request.fClientDescription.fProductUri = "urn:vela-gateway.example:VelaUA:" + ClientName;
+    request.fClientDescription.fApplicationName.fText = ClientName;
+    request.fClientDescription.fApplicationType.fValue = 1;
+    request.fServerUri = fEndpoint.fServer.fApplicationUri;
+    request.fEndpointUrl = Url;
+    if (secured) {
+        request.fClientCertificate = SecurityKeypair.fPublicKey;
+        Bytes nonce = RandomBytes(32);
+        for (uint8_t& b : nonce) b = static_cast<uint8_t>(b % 255);
+        request.fClientNonce = nonce;
+    }
+    request.fRequestedSessionTimeout = 3600000 * 1.2;
+    sessionName_ = "Vela-Session " + std::to_string(NextSessionNumber());
+    request.fSessionName = sessionName_;
+    request.fMaxResponseMessageSize = 0xFFFF0;
+    call.CallSync();
+    if (!call.Response) throw uaConnectionException("UA Error CreateSession: no response");
+    fSessionResponse = std::move(call.Response);
+    requests_.SetAuthenticationToken(fSessionResponse->fAuthenticationToken);
+}
+
+void TVelaUAClient::ActivateSessionStep() {
+    if (requests_.ServerShutdown()) return;
+    TuaServiceCall<uaActivateSessionRequest, uaActivateSessionResponse> call(&requests_);
+    auto& request = *call.Request;
+    request.fUserIdentityToken = CreateUserIdentityToken();
+    const std::string& endpointPolicy = fEndpoint.fSecurityPolicyUri;
+    if (!endpointPolicy.empty() && !uaSecurityPolicies::HasNoSecurity(endpointPolicy)) {
+        const PolicyInfo& info = Policy(uaSecurityPolicies::StringToUaSecurityPolicy(endpointPolicy));
+        Bytes data = fSessionResponse->fServerCertificate;
+        data.insert(data.end(), fSessionResponse->fServerNonce.begin(), fSessionResponse->fServerNonce.end());
+        request.fClientSignature.fSignature = fTcp->Security().Asym().Sign_Rsa(info.signPadding, info.signHash, data);
+        request.fClientSignature.fAlgorithm = info.signatureAlgorithmUri;
+    }
+    call.CallSync();
+    if (!call.Response) throw uaConnectionException("UA Error ActivateSession: no response");
+    if (!call.Response->fResults.empty() && call.Response->fResults[0] != 0) {
+        const uint32_t code = call.Response->fResults[0];
+        char hex[16];
+        std::snprintf(hex, sizeof hex, "$%08X", code);
+        throw uaConnectionException(std::string("UA Error (") + hex + ") " + Statuscodes::ToString(code));
+    }
+}
+
+uaExtensionObject TVelaUAClient::CreateUserIdentityToken() {
+    const int32_t wanted = static_cast<int32_t>(UserLogin.fLoginMode);
+    const uaUserTokenPolicy* policy = nullptr;
+    for (const auto& candidate : fEndpoint.fUserIdentityTokens)
+        if (candidate.fTokenType.fValue == wanted) policy = &candidate;
+    if (!policy)
+        throw uaConnectionException("User Policy: \"" + TokenTypeName(wanted) + "\" not supported by the OPC Server");
+    fSecurityPolicyUri = policy->fSecurityPolicyUri;
+    try {
+        switch (UserLogin.fLoginMode) {
+            case TuaSecurityUser::Anonymous: {
+                auto token = std::make_shared<uaAnonymousIdentityToken>();
+                fSecurityPolicyUri = uaSecurityPolicies::uaSecurityPolicyToString(TuaSecurePolicy::uaSPNone);
+                token->fPolicyId = policy->fPolicyId;
+                return Wrap(token);
+            }
+            case TuaSecurityUser::UserName: {
+                auto token = std::make_shared<uaUserNameIdentityToken>();
+                token->fUserName = UserLogin.fUsername;
+                auto [password, algorithm] = EncryptUserPassword(UserLogin.fPassword, *policy);
+                token->fPassword = std::move(password);
+                token->fEncryptionAlgorithm = std::move(algorithm);
+                token->fPolicyId = policy->fPolicyId;
+                return Wrap(token);
+            }
+            default:
+                throw Exception("User Policy: " + TokenTypeName(wanted) + " not supported by the OPC client");
+        }
+    } catch (const Exception& e) {
+        throw uaConnectionException(e.what());
+    }
+}
+
+std::pair<Bytes, std::string> TVelaUAClient::EncryptUserPassword(const std::string& password,
+                                                                  const uaUserTokenPolicy& policy) {
+    if (password.empty()) return {};
+    Bytes secret(password.begin(), password.end());
+    const std::string uri = !policy.fSecurityPolicyUri.empty() ? policy.fSecurityPolicyUri : fEndpoint.fSecurityPolicyUri;
+    if (uri.empty() || uaSecurityPolicies::HasNoSecurity(uri)) return {secret, ""};
+    const TuaSecurePolicy chosen = uaSecurityPolicies::StringToUaSecurityPolicy(uri);
+    if (!uaSecurityPolicies::HasSecurityPolicy(chosen)) throw Exception("Unsupported security policy: " + uri);
+    secret.insert(secret.end(), fSessionResponse->fServerNonce.begin(), fSessionResponse->fServerNonce.end());
+    Bytes plain(4);
+    const auto length = static_cast<uint32_t>(secret.size());
+    for (int i = 0; i < 4; ++i) plain[i] = static_cast<uint8_t>(length >> (8 * i));
+    plain.insert(plain.end(), secret.begin(), secret.end());
+    const PolicyInfo& info = Policy(chosen);
+    auto& asym = fTcp->Security().Asym();
+    asym.LoadPublicCertificate(fEndpoint.fServerCertificate, TCertificateUsage::cuUseRemoteKey);
+    asym.initRSAEncrypt(TCertificateUsage::cuUseRemoteKey, info.cryptPadding, info.cryptHash);
+    const size_t keySize = asym.RSASize(TCertificateUsage::cuUseRemoteKey);
+    const size_t blockSize = RSABlockSize(keySize, info.cryptPadding, info.cryptHash);
+    Bytes cipher;
+    for (size_t at = 0; at < plain.size(); at += blockSize) {  // the last block may be shorter
+        const size_t size = std::min(blockSize, plain.size() - at);
+        const Bytes block = asym.EncryptRsa(std::span<const uint8_t>(plain).subspan(at, size), size, keySize);
+        cipher.insert(cipher.end(), block.begin(), block.end());
+    }
+    return {cipher, info.encryptionAlgorithmUri};
+}
+
+void TVelaUAClient::HandleConnectionLost(const std::string& text) {
+    if (requests_.ServerShutdown() || requests_.Disconnecting()) return;
+    requests_.SetServerShutdown(true);
+    const std::string reason = requests_.NoteConnectionLost(text);
+    if (destroying_) return;
+    const bool wasActive = Active();
+    requests_.SetActive(false);
+    if (lossThread_.joinable()) return;
+    lossThread_ = std::thread([this, reason, wasActive] {
+        Disconnect(true, false);
+        if (wasActive && OnServerShutdown) OnServerShutdown(reason);
+    });
+}
+
+void TVelaUAClient::Disconnect(bool closeSession, bool closeChannel) {
+    if (requests_.Disconnecting()) return;
+    requests_.BeginDisconnect();
+    const bool wasActive = Active();
+    struct End {
+        TVelaUAClient* self;
+        ~End() {
+            self->requests_.SetActive(false);
+            self->requests_.EndDisconnect();
+        }
+    } end{this};
+    if (closeSession && !SessionLess) {
+        haveEndpoint_ = false;
+        if (wasActive && fSessionResponse && !requests_.ServerShutdown()) {
+            try {
+                TuaServiceCall<uaCloseSessionRequest, uaCloseSessionResponse> close(&requests_);
+                close.Request->fDeleteSubscriptions = false;
+                close.CallSync();
+            } catch (const std::exception& e) {
+                Log(4, 5, e.what());
+            }
+        }
+    }
+    std::unique_ptr<uaStackClient> tcp;
+    {
+        std::lock_guard lock(tcpLock_);
+        tcp = std::move(fTcp);
+    }
+    if (tcp) {
+        if ((closeChannel || wasActive) && channelOpen_ && !requests_.ServerShutdown()) {
+            try {
+                tcp->CloseSecureChannel();
+            } catch (const std::exception& e) {
+                Log(4, 5, e.what());
+            }
+        }
+        tcp->Disconnect();
+    }
+    channelOpen_ = false;
+    fSessionResponse.reset();
+    requests_.ClearAuthenticationToken();
+    if (wasActive && OnDisconnect) OnDisconnect();
+}
+
+std::vector<uaDataValue> TVelaUAClient::ReadNodeAttributes(const std::vector<uaNodeId>& nodes,
+                                                           const std::vector<uint32_t>& attributes,
+                                                           int32_t timestampsToReturn) {
+    uaRead call(&requests_);
+    call.Request->fMaxAge = 0;
+    call.Request->fTimestampsToReturn.fValue = timestampsToReturn;
+    for (const auto& node : nodes)
+        for (uint32_t attribute : attributes) {
+            uaReadValueId item;
+            item.fNodeId = node;
+            item.fAttributeId = attribute;
+            call.Request->fNodesToRead.push_back(std::move(item));
+        }
+    call.RunSync();
+    if (!call.Response) throw Exception("ERROR: can not read attributes");
+    return std::move(call.Response->fResults);
+}
+
+std::vector<uaStatusCode> TVelaUAClient::WriteNodeAttributes(const std::vector<uaNodeId>& nodes,
+                                                             const std::vector<uint32_t>& attributes,
+                                                             const std::vector<uaDataValue>& values) {
+    uaWrite call(&requests_);
+    size_t index = 0;
+    for (const auto& node : nodes)
+        for (uint32_t attribute : attributes) {
+            if (index >= values.size()) throw Exception("ERROR: can not write attributes");
+            uaWriteValue item;
+            item.fNodeId = node;
+            item.fAttributeId = attribute;
+            item.fValue = values[index++];
+            call.Request->fNodesToWrite.push_back(std::move(item));
+        }
+    call.RunSync();
+    if (!call.Response) throw Exception("ERROR: can not write attributes");
+    return std::move(call.Response->fResults);
+}
+
+std::vector<std::string> TVelaUAClient::GetNamespaceArray() {
+    const auto values = ReadNodeAttributes({uaNodeId(2255u)}, {13}, 3);
+    std::vector<std::string> result;
+    if (values.empty() || (values[0].fStatusCode & 0xC0000000u) != 0 || !values[0].fValue) return result;
+    for (const uaScalar& item : values[0].fValue->fArray)
+        if (const auto* text = std::get_if<std::string>(&item)) result.push_back(*text);
+    return result;
+}
+
+int TVelaUAClient::GetNamespaceIndex(const std::string& uri) {
+    const auto names = GetNamespaceArray();
+    const auto found = std::find(names.begin(), names.end(), uri);
+    return found == names.end() ? -1 : static_cast<int>(found - names.begin());
+}
+
+}  // namespace vela::ua

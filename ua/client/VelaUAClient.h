@@ -1,0 +1,108 @@
+#pragma once
+// The UA client component: one server URL, endpoint selection for the configured security,
+// a secure channel, a session with the configured user identity, orderly disconnect, and the
+// notice of a lost connection. Service calls go through the request dispatcher.
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ua/transport/uaRequestDispatch.h"
+#include "ua/transport/uaStackClient.h"
+
+namespace vela::ua {
+
+enum class TuaSecurityUser { Anonymous, UserName, Certificate, IssuedToken, Kerberos };
+
+struct TuaKeypair {
+    std::string fPassword;
+    std::vector<uint8_t> fPublicKey;   // DER certificate
+    std::vector<uint8_t> fPrivateKey;  // PEM or DER key
+    bool IsEmpty() const { return fPublicKey.empty() || fPrivateKey.empty(); }
+};
+
+struct TuaUserLogin {
+    TuaSecurityUser fLoginMode = TuaSecurityUser::Anonymous;
+    std::string fUsername, fPassword;
+    void SetAnonymous() { fLoginMode = TuaSecurityUser::Anonymous; }
+    void SetUser(std::string name, std::string password) {
+        fLoginMode = TuaSecurityUser::UserName;
+        fUsername = std::move(name);
+        fPassword = std::move(password);
+    }
+};
+
+class TVelaUAClient {
+public:
+    TVelaUAClient();
+    ~TVelaUAClient();
+    TVelaUAClient(const TVelaUAClient&) = delete;
+    TVelaUAClient& operator=(const TVelaUAClient&) = delete;
+
+    // --- configuration (set before connecting)
+    std::string Url;
+    bool SessionLess = false;
+    security::TuaSecureMode SecurityMode = security::TuaSecureMode::uaSNone;
+    security::TuaSecurePolicy SecurityPolicy = security::TuaSecurePolicy::uaSPNone;
+    security::TuaSecurityLib SecurityLib = security::TuaSecurityLib::uaSNative;
+    TuaKeypair SecurityKeypair;
+    std::string ClientName = "Vela-Client 1.28";
+    TuaUserLogin UserLogin;
+    int TimeoutConnect = 10000;
+    static constexpr const char* Version = "1.28";
+
+    std::function<void(const std::string& reason)> OnServerShutdown;
+    std::function<void()> OnConnect, OnDisconnect;
+    std::function<bool(const std::vector<uint8_t>& serverCertificate)> OnTrustCertificate;
+    std::function<void(int severity, uint32_t type, const std::string& text)> OnLog;
+
+    // true runs the connect sequence, false the orderly disconnect; the current value does nothing
+    void SetActive(bool active);
+    bool Active() const { return requests_.Active(); }
+    uaRequestDispatcher& Requests() { return requests_; }
+    const uaEndpointDescription& Endpoint() const { return fEndpoint; }
+    const std::string& SessionName() const { return sessionName_; }
+    const std::string& UserTokenPolicyUri() const { return fSecurityPolicyUri; }
+
+    // --- general services
+    std::vector<std::string> GetNamespaceArray();
+    int GetNamespaceIndex(const std::string& uri);
+    std::vector<uaDataValue> ReadNodeAttributes(const std::vector<uaNodeId>& nodes, const std::vector<uint32_t>& attributes,
+                                                int32_t timestampsToReturn = 0);
+    std::vector<uaStatusCode> WriteNodeAttributes(const std::vector<uaNodeId>& nodes,
+                                                  const std::vector<uint32_t>& attributes,
+                                                  const std::vector<uaDataValue>& values);
+
+private:
+    void Connect();
+    void Disconnect(bool closeSession, bool closeChannel);
+    void ConnectTransport(const std::string& url);
+    void OpenChannel(bool secure);
+    bool SelectEndpoint();
+    void LoadClientCertificate();
+    void CreateSessionStep();
+    void ActivateSessionStep();
+    uaExtensionObject CreateUserIdentityToken();
+    std::pair<std::vector<uint8_t>, std::string> EncryptUserPassword(const std::string& password,
+                                                                     const uaUserTokenPolicy& policy);
+    void HandleConnectionLost(const std::string& text);
+    uint32_t NextSessionNumber();
+    void Log(int severity, uint32_t type, const std::string& text) const;
+
+    std::unique_ptr<uaStackClient> fTcp;
+    std::mutex tcpLock_;
+    uaRequestDispatcher requests_;
+    uaEndpointDescription fEndpoint{};
+    bool haveEndpoint_ = false;
+    std::string fSecurityPolicyUri;
+    std::unique_ptr<uaCreateSessionResponse> fSessionResponse;
+    bool channelOpen_ = false;
+    uint32_t fUniqueId2 = 0;
+    std::string sessionName_;
+    std::thread lossThread_;  // the orderly disconnect after a loss runs off the read thread
+    bool destroying_ = false;
+};
+
+}  // namespace vela::ua
