@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 
 #include "ua/security/Random.h"
 #include "ua/security/Rsa.h"
@@ -14,8 +15,6 @@ using namespace security;
 using Bytes = std::vector<uint8_t>;
 
 namespace {
-
-constexpr uint32_t kRequestedChannelLifetime = 3600000;
 
 const char* ModeName(int mode) {
     switch (mode) {
@@ -147,9 +146,9 @@ void TVelaUAClient::OpenChannel(bool secure) {
     try {
         if (secure)
             tcp->OpenSecureChannel(SecurityPolicy, SecurityMode, SecurityKeypair.fPublicKey, fEndpoint.fServerCertificate,
-                                   kRequestedChannelLifetime, requests_.fTimeout);
+                                   ChannelLifetime, requests_.fTimeout);
         else
-            tcp->OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, kRequestedChannelLifetime,
+            tcp->OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, ChannelLifetime,
                                    requests_.fTimeout);
     } catch (const uaConnectionError& e) {
         throw uaConnectionException(e.what());
@@ -160,6 +159,7 @@ void TVelaUAClient::OpenChannel(bool secure) {
 
 void TVelaUAClient::Connect() {
     if (lossThread_.joinable()) lossThread_.join();
+    StopRenewTimer();
     if (Url.find("opc.tcp") == std::string::npos) throw uaConnectionException("wrong endpoint URL for OPC UA server");
     try {
         fSecurityPolicyUri.clear();
@@ -180,10 +180,12 @@ void TVelaUAClient::Connect() {
                 }
                 ConnectTransport(fEndpoint.fEndpointUrl);
                 OpenChannel(true);
+                StartRenewTimer(true);
                 SelectEndpoint();
             }
             CreateSessionStep();
             ActivateSessionStep();
+            if (!renewThread_.joinable()) StartRenewTimer(false);
         }
         requests_.SetActive(true);
     } catch (...) {
@@ -365,6 +367,7 @@ void TVelaUAClient::Disconnect(bool closeSession, bool closeChannel) {
     if (requests_.Disconnecting()) return;
     requests_.BeginDisconnect();
     const bool wasActive = Active();
+    StopRenewTimer();
     struct End {
         TVelaUAClient* self;
         ~End() {
@@ -403,6 +406,59 @@ void TVelaUAClient::Disconnect(bool closeSession, bool closeChannel) {
     fSessionResponse.reset();
     requests_.ClearAuthenticationToken();
     if (wasActive && OnDisconnect) OnDisconnect();
+}
+
+void TVelaUAClient::StartRenewTimer(bool secure) {
+    if (requests_.ServerShutdown()) return;
+    if (renewThread_.joinable()) throw uaConnectionException("ERROR: renew timer already created");
+    const uint32_t interval = fTcp ? fTcp->RevisedLifetime() : 0;
+    if (interval == 0) return;
+    renewStop_ = false;
+    renewWake_.Reset();
+    renewThread_ = std::thread([this, secure, interval] { RenewLoop(secure, interval); });
+}
+
+void TVelaUAClient::StopRenewTimer() {
+    if (!renewThread_.joinable()) return;
+    renewStop_ = true;
+    renewWake_.Set();
+    if (renewThread_.get_id() != std::this_thread::get_id()) renewThread_.join();
+    else renewThread_.detach();
+}
+
+void TVelaUAClient::RenewLoop(bool secure, uint32_t interval) {
+    // three quarters of the lifetime, rounded half to even
+    const double quarterTimes3 = 0.75 * interval;
+    auto wait = static_cast<int64_t>(std::nearbyint(quarterTimes3));
+    while (!renewStop_) {
+        if (renewWake_.WaitFor(std::chrono::milliseconds(wait))) {
+            if (!renewStop_) renewWake_.Reset();
+            continue;
+        }
+        if (renewStop_) break;
+        uaStackClient* tcp = nullptr;
+        {
+            // the transport is replaced only after this timer has stopped
+            std::lock_guard lock(tcpLock_);
+            tcp = fTcp.get();
+        }
+        if (!tcp) break;
+        try {
+            if (secure)
+                tcp->OpenSecureChannel(SecurityPolicy, SecurityMode, SecurityKeypair.fPublicKey, fEndpoint.fServerCertificate,
+                                        ChannelLifetime, TimeoutConnect, true);
+            else
+                tcp->OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, ChannelLifetime,
+                                       TimeoutConnect, true);
+            ++renewals_;
+        } catch (const uaConnectionError& e) {
+            const std::string text = e.what();
+            if (text == Statuscodes::ToString(0x800A0000)) Log(3, 9, "Renew timer: timeout no response from server");
+            else Log(4, 0x80050000, "Renew Timer: " + text);
+        } catch (const std::exception& e) {
+            Log(4, 0x80050000, std::string("Renew Timer: ") + e.what());
+        }
+    }
 }
 
 std::vector<uaDataValue> TVelaUAClient::ReadNodeAttributes(const std::vector<uaNodeId>& nodes,

@@ -2,6 +2,7 @@
 // The UA client component: one server URL, endpoint selection for the configured security,
 // a secure channel, a session with the configured user identity, orderly disconnect, and the
 // notice of a lost connection. Service calls go through the request dispatcher.
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -51,6 +52,7 @@ public:
     std::string ClientName = "Vela-Client 1.28";
     TuaUserLogin UserLogin;
     int TimeoutConnect = 10000;
+    uint32_t ChannelLifetime = 3600000;  // requested for each security token (ms)
     static constexpr const char* Version = "1.28";
 
     std::function<void(const std::string& reason)> OnServerShutdown;
@@ -65,6 +67,7 @@ public:
     const uaEndpointDescription& Endpoint() const { return fEndpoint; }
     const std::string& SessionName() const { return sessionName_; }
     const std::string& UserTokenPolicyUri() const { return fSecurityPolicyUri; }
+    uint32_t Renewals() const { return renewals_; }
 
     // --- general services
     std::vector<std::string> GetNamespaceArray();
@@ -88,6 +91,9 @@ private:
     std::pair<std::vector<uint8_t>, std::string> EncryptUserPassword(const std::string& password,
                                                                      const uaUserTokenPolicy& policy);
     void HandleConnectionLost(const std::string& text);
+    void StartRenewTimer(bool secure);
+    void StopRenewTimer();
+    void RenewLoop(bool secure, uint32_t interval);
     uint32_t NextSessionNumber();
     void Log(int severity, uint32_t type, const std::string& text) const;
 
@@ -101,6 +107,11 @@ private:
     bool channelOpen_ = false;
     uint32_t fUniqueId2 = 0;
     std::string sessionName_;
+    // the renew timer: renews the token at three quarters of the granted lifetime
+    std::thread renewThread_;
+    Event renewWake_{true, false};
+    std::atomic<bool> renewStop_{false};
+    std::atomic<uint32_t> renewals_{0};
     std::thread lossThread_;  // the orderly disconnect after a loss runs off the read thread
     bool destroying_ = false;
 };

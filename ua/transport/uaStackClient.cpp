@@ -328,6 +328,7 @@ void uaStackClient::OpenSecureChannel(TuaSecurePolicy policy, TuaSecureMode mode
     mode_ = mode;
     symmetric_.SetPolicy(policy, mode);
     tokenId_ = response.fSecurityToken.fTokenId;
+    revisedLifetime_ = response.fSecurityToken.fRevisedLifetime;
     symmetric_.IssueToken(response.fSecurityToken.fChannelId, tokenId_, response.fSecurityToken.fCreatedAt,
                           response.fSecurityToken.fRevisedLifetime, clientNonce, response.fServerNonce);
 }

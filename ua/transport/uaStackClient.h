@@ -67,6 +67,8 @@ public:
                            uint32_t requestedLifetimeMs, int timeoutMs, bool renew = false);
     void CloseSecureChannel();
     uint32_t SecureChannelId() const { return channelId_; }
+    // The lifetime the server granted to the current token (ms).
+    uint32_t RevisedLifetime() const { return revisedLifetime_; }
     const security::uaSymmetricDelegate& Symmetric() const { return symmetric_; }
 
     // Sends a request and waits for its response (or a ServiceFault); raises uaConnectionError
@@ -101,6 +103,7 @@ private:
     security::TuaSecureMode mode_ = security::TuaSecureMode::uaSNone;
     uint32_t channelId_ = 0;
     uint32_t tokenId_ = 0;
+    std::atomic<uint32_t> revisedLifetime_{0};
     std::atomic<uint32_t> sequenceNumber_{0};
     std::atomic<uint32_t> requestId_{0};
     std::mutex sendLock_;

@@ -237,6 +237,32 @@ TEST_F(NodeOpcuaServer, LostServerEndsTheSessionAndIsReportedOnce) {
     EXPECT_THROW(client.ReadNodeAttributes({uaNodeId(2258u)}, {13}), Exception);
 }
 
+// A short token lifetime: the renew timer renews at three quarters of it and traffic goes on
+// under the new keys.
+TEST_F(NodeOpcuaServer, TokensAreRenewedWhileTheSessionRuns) {
+    TVelaUAClient client;
+    client.Url = url_;
+    client.SecurityPolicy = TuaSecurePolicy::uaSPBasic256Sha256;
+    client.SecurityMode = TuaSecureMode::uaSSignAndEncrypt;
+    client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
+    client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
+    client.ChannelLifetime = 1000;
+    std::vector<std::string> problems;
+    client.OnLog = [&](int severity, uint32_t, const std::string& text) {
+        if (severity >= 3) problems.push_back(text);
+    };
+    client.SetActive(true);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (client.Renewals() < 2 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_GE(client.Renewals(), 2u);
+    const auto read = client.ReadNodeAttributes({uaNodeId(std::string("Plant.Counter"), 1)}, {13});
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].fStatusCode, 0u);
+    client.SetActive(false);
+    EXPECT_TRUE(problems.empty()) << problems.front();
+}
+
 struct SessionCase {
     TuaSecurePolicy policy;
     TuaSecureMode mode;
