@@ -271,12 +271,11 @@ void TVelaUAClient::ActivateSessionStep() {
     auto& request = *call.Request;
     request.fUserIdentityToken = CreateUserIdentityToken();
     const std::string& endpointPolicy = fEndpoint.fSecurityPolicyUri;
-    if (!endpointPolicy.empty() && !uaSecurityPolicies::HasNoSecurity(endpointPolicy)) {
-        const PolicyInfo& info = Policy(uaSecurityPolicies::StringToUaSecurityPolicy(endpointPolicy));
-        Bytes data = fSessionResponse->fServerCertificate;
-        data.insert(data.end(), fSessionResponse->fServerNonce.begin(), fSessionResponse->fServerNonce.end());
-        request.fClientSignature.fSignature = fTcp->Security().Asym().Sign_Rsa(info.signPadding, info.signHash, data);
-        request.fClientSignature.fAlgorithm = info.signatureAlgorithmUri;
+    if (!endpointPolicy.empty() && !uaSecurityPolicies::HasNoSecurity(endpointPolicy))
+        request.fClientSignature = SessionSign(endpointPolicy, nullptr, "");
+    if (UserLogin.fLoginMode == TuaSecurityUser::Certificate) {
+        const std::string uri = !userTokenPolicyUri_.empty() ? userTokenPolicyUri_ : endpointPolicy;
+        request.fUserTokenSignature = SessionSign(uri, &UserLogin.fKeypair.fPrivateKey, UserLogin.fKeypair.fPassword);
     }
     call.CallSync();
     if (!call.Response) throw uaConnectionException("UA Error ActivateSession: no response");
@@ -288,6 +287,21 @@ void TVelaUAClient::ActivateSessionStep() {
     }
 }
 
+uaSignatureData TVelaUAClient::SessionSign(const std::string& policyUri, const Bytes* privateKey,
+                                           const std::string& password) {
+    const TuaSecurePolicy policy = uaSecurityPolicies::StringToUaSecurityPolicy(policyUri);
+    if (!uaSecurityPolicies::HasSecurityPolicy(policy)) throw uaConnectionException("Unsupported security policy: " + policyUri);
+    const PolicyInfo& info = Policy(policy);
+    Bytes data = fSessionResponse->fServerCertificate;
+    data.insert(data.end(), fSessionResponse->fServerNonce.begin(), fSessionResponse->fServerNonce.end());
+    auto& asym = fTcp->Security().Asym();
+    uaSignatureData signature;
+    signature.fSignature = privateKey ? asym.Sign_Rsa(info.signPadding, info.signHash, data, *privateKey, password)
+                                      : asym.Sign_Rsa(info.signPadding, info.signHash, data);
+    signature.fAlgorithm = info.signatureAlgorithmUri;
+    return signature;
+}
+
 uaExtensionObject TVelaUAClient::CreateUserIdentityToken() {
     const int32_t wanted = static_cast<int32_t>(UserLogin.fLoginMode);
     const uaUserTokenPolicy* policy = nullptr;
@@ -296,6 +310,7 @@ uaExtensionObject TVelaUAClient::CreateUserIdentityToken() {
     if (!policy)
         throw uaConnectionException("User Policy: \"" + TokenTypeName(wanted) + "\" not supported by the OPC Server");
     fSecurityPolicyUri = policy->fSecurityPolicyUri;
+    userTokenPolicyUri_ = policy->fSecurityPolicyUri;
     try {
         switch (UserLogin.fLoginMode) {
             case TuaSecurityUser::Anonymous: {
@@ -310,6 +325,13 @@ uaExtensionObject TVelaUAClient::CreateUserIdentityToken() {
                 auto [password, algorithm] = EncryptUserPassword(UserLogin.fPassword, *policy);
                 token->fPassword = std::move(password);
                 token->fEncryptionAlgorithm = std::move(algorithm);
+                token->fPolicyId = policy->fPolicyId;
+                return Wrap(token);
+            }
+            case TuaSecurityUser::Certificate: {
+                if (UserLogin.fKeypair.IsEmpty()) throw Exception("OPC UA security: public or private key not defined");
+                auto token = std::make_shared<uaX509IdentityToken>();
+                token->fCertificateData = UserLogin.fKeypair.fPublicKey;
                 token->fPolicyId = policy->fPolicyId;
                 return Wrap(token);
             }

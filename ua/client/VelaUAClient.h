@@ -27,7 +27,14 @@ struct TuaKeypair {
 struct TuaUserLogin {
     TuaSecurityUser fLoginMode = TuaSecurityUser::Anonymous;
     std::string fUsername, fPassword;
+    TuaKeypair fKeypair;  // the user's certificate and key for certificate logins
     void SetAnonymous() { fLoginMode = TuaSecurityUser::Anonymous; }
+    void SetCertificate(std::vector<uint8_t> certificate, std::vector<uint8_t> privateKey, std::string password) {
+        fLoginMode = TuaSecurityUser::Certificate;
+        fKeypair.fPublicKey = std::move(certificate);
+        fKeypair.fPrivateKey = std::move(privateKey);
+        fKeypair.fPassword = std::move(password);
+    }
     void SetUser(std::string name, std::string password) {
         fLoginMode = TuaSecurityUser::UserName;
         fUsername = std::move(name);
@@ -88,6 +95,9 @@ private:
     void CreateSessionStep();
     void ActivateSessionStep();
     uaExtensionObject CreateUserIdentityToken();
+    // Signs the server certificate and nonce under the policy, with the given key or the channel's.
+    uaSignatureData SessionSign(const std::string& policyUri, const std::vector<uint8_t>* privateKey,
+                                const std::string& password);
     std::pair<std::vector<uint8_t>, std::string> EncryptUserPassword(const std::string& password,
                                                                      const uaUserTokenPolicy& policy);
     void HandleConnectionLost(const std::string& text);
@@ -103,6 +113,7 @@ private:
     uaEndpointDescription fEndpoint{};
     bool haveEndpoint_ = false;
     std::string fSecurityPolicyUri;
+    std::string userTokenPolicyUri_;  // the chosen token policy's own URI
     std::unique_ptr<uaCreateSessionResponse> fSessionResponse;
     bool channelOpen_ = false;
     uint32_t fUniqueId2 = 0;

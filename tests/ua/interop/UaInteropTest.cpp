@@ -278,7 +278,7 @@ void PrintTo(const SessionCase& c, std::ostream* os) {
 std::vector<SessionCase> AllSessionCases() {
     std::vector<SessionCase> cases;
     for (TuaSecurityLib library : {TuaSecurityLib::uaSNative, TuaSecurityLib::uaSOpenSSL})
-        for (TuaSecurityUser user : {TuaSecurityUser::Anonymous, TuaSecurityUser::UserName}) {
+        for (TuaSecurityUser user : {TuaSecurityUser::Anonymous, TuaSecurityUser::UserName, TuaSecurityUser::Certificate}) {
             cases.push_back({TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, library, user});
             for (TuaSecurePolicy policy : {TuaSecurePolicy::uaSPBasic128Rsa15, TuaSecurePolicy::uaSPBasic256,
                                            TuaSecurePolicy::uaSPBasic256Sha256, TuaSecurePolicy::uaSPAes128_Sha256_RsaOaep,
@@ -299,10 +299,12 @@ protected:
         client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
         client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
         if (GetParam().user == TuaSecurityUser::UserName) client.UserLogin.SetUser("operator", "secret");
+        if (GetParam().user == TuaSecurityUser::Certificate)
+            client.UserLogin.SetCertificate(ReadFile("pki_cert.der"), ReadFile("pki_key.pem"), "");
     }
 };
 
-// Every endpoint the server offers, with both back-ends and both user tokens: connect, read,
+// Every endpoint the server offers, with both back-ends and the three user tokens: connect, read,
 // write, browse, a subscription whose Publish response carries the data change, disconnect.
 TEST_P(SecuredSessions, ConnectReadWriteBrowseSubscribe) {
     TVelaUAClient client;
