@@ -329,7 +329,7 @@ void uaStackClient::OpenSecureChannel(TuaSecurePolicy policy, TuaSecureMode mode
     symmetric_.SetPolicy(policy, mode);
     tokenId_ = response.fSecurityToken.fTokenId;
     revisedLifetime_ = response.fSecurityToken.fRevisedLifetime;
-    symmetric_.IssueToken(response.fSecurityToken.fChannelId, tokenId_, response.fSecurityToken.fCreatedAt,
+    symmetric_.IssueToken(response.fSecurityToken.fChannelId, tokenId_, NowUtc(),  // our clock: servers may be skewed
                           response.fSecurityToken.fRevisedLifetime, clientNonce, response.fServerNonce);
 }
 
