@@ -8,6 +8,7 @@
 
 #include "base/Socket.h"
 #include "ua/transport/uaStackClient.h"
+#include "ua/uaBinaryEncoder.h"
 
 namespace vela::ua {
 namespace {
@@ -139,6 +140,51 @@ TEST_P(MisbehavingServer, EndsInACleanErrorWithinTheTimeOut) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, MisbehavingServer, ::testing::ValuesIn(Cases()),
                          [](const auto& info) { return std::string(info.param.name); });
+
+Bytes Encoded(const TuaObj& message) {
+    TuaBinaryEncoder encoder;
+    encoder.WriteMessage(message);
+    return encoder.TakeBuffer();
+}
+
+// The server's clock may be far off ours: the token's lifetime counts from its receipt here.
+TEST(SkewedServerClock, TokenCreatedLongAgoByTheServerStillCarriesTraffic) {
+    FakeServer server(SendAck, [](TcpSocket& peer) {
+        const std::string policy = "http://opcfoundation.org/UA/SecurityPolicy#None";
+        uaOpenSecureChannelResponse opened;
+        opened.fSecurityToken.fChannelId = 5;
+        opened.fSecurityToken.fTokenId = 1;
+        opened.fSecurityToken.fRevisedLifetime = 60000;  // created at the server's idea of year 1601
+        Bytes body;
+        PutU32(body, 5);
+        PutU32(body, static_cast<uint32_t>(policy.size()));
+        body.insert(body.end(), policy.begin(), policy.end());
+        PutU32(body, 0xFFFFFFFF);
+        PutU32(body, 0xFFFFFFFF);
+        PutU32(body, 1);  // sequence number
+        PutU32(body, 1);  // request id of the client's first request
+        const Bytes encoded = Encoded(opened);
+        body.insert(body.end(), encoded.begin(), encoded.end());
+        peer.SendAll(Message("OPN", 'F', body));
+
+        const Bytes request = ReadMessage(peer);
+        Bytes answer;
+        PutU32(answer, 5);  // channel
+        PutU32(answer, 1);  // token
+        PutU32(answer, 2);  // sequence number
+        PutU32(answer, request[20] | request[21] << 8 | request[22] << 16 | static_cast<uint32_t>(request[23]) << 24);
+        const Bytes endpoints = Encoded(uaGetEndpointsResponse());
+        answer.insert(answer.end(), endpoints.begin(), endpoints.end());
+        peer.SendAll(Message("MSG", 'F', answer));
+    });
+    uaStackClient client;
+    client.Connect("opc.tcp://127.0.0.1:" + std::to_string(server.listener.Port()), 2000);
+    client.OpenSecureChannel(security::TuaSecurePolicy::uaSPNone, security::TuaSecureMode::uaSNone, {}, {}, 60000, 2000);
+    uaGetEndpointsRequest request;
+    const auto response = client.Call(request, 2000);
+    EXPECT_NE(dynamic_cast<uaGetEndpointsResponse*>(response.get()), nullptr);
+    client.Disconnect();
+}
 
 }  // namespace
 }  // namespace vela::ua
