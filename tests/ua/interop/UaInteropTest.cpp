@@ -115,6 +115,15 @@ protected:
         return endpoints.at(0).fServerCertificate;
     }
 
+    // A client of the test server with our key pair and the given security.
+    static void Configure(TVelaUAClient& client, TuaSecurePolicy policy, TuaSecureMode mode) {
+        client.Url = url_;
+        client.SecurityPolicy = policy;
+        client.SecurityMode = mode;
+        client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
+        client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
+    }
+
     static inline pid_t pid_ = 0;
     static inline int port_ = 0;
     static inline FILE* output_ = nullptr;
@@ -241,11 +250,7 @@ TEST_F(NodeOpcuaServer, LostServerEndsTheSessionAndIsReportedOnce) {
 // under the new keys.
 TEST_F(NodeOpcuaServer, TokensAreRenewedWhileTheSessionRuns) {
     TVelaUAClient client;
-    client.Url = url_;
-    client.SecurityPolicy = TuaSecurePolicy::uaSPBasic256Sha256;
-    client.SecurityMode = TuaSecureMode::uaSSignAndEncrypt;
-    client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
-    client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
+    Configure(client, TuaSecurePolicy::uaSPBasic256Sha256, TuaSecureMode::uaSSignAndEncrypt);
     client.ChannelLifetime = 1000;
     std::vector<std::string> problems;
     client.OnLog = [&](int severity, uint32_t, const std::string& text) {
@@ -292,12 +297,8 @@ std::vector<SessionCase> AllSessionCases() {
 class SecuredSessions : public NodeOpcuaServer, public ::testing::WithParamInterface<SessionCase> {
 protected:
     void Configure(TVelaUAClient& client) const {
-        client.Url = url_;
-        client.SecurityPolicy = GetParam().policy;
-        client.SecurityMode = GetParam().mode;
+        NodeOpcuaServer::Configure(client, GetParam().policy, GetParam().mode);
         client.SecurityLib = GetParam().library;
-        client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
-        client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
         if (GetParam().user == TuaSecurityUser::UserName) client.UserLogin.SetUser("operator", "secret");
         if (GetParam().user == TuaSecurityUser::Certificate)
             client.UserLogin.SetCertificate(ReadFile("pki_cert.der"), ReadFile("pki_key.pem"), "");
@@ -384,11 +385,7 @@ INSTANTIATE_TEST_SUITE_P(Endpoints, SecuredSessions, ::testing::ValuesIn(AllSess
 
 TEST_F(NodeOpcuaServer, ConnectFailuresLeaveTheClientInactive) {
     TVelaUAClient client;
-    client.Url = url_;
-    client.SecurityMode = TuaSecureMode::uaSSign;
-    client.SecurityPolicy = TuaSecurePolicy::uaSPNone;
-    client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
-    client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
+    Configure(client, TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSSign);
     try {
         client.SetActive(true);
         ADD_FAILURE();
