@@ -8,6 +8,7 @@
 #include "ua/security/Rsa.h"
 #include "ua/security/X509.h"
 #include "ua/uaStatusCodes.h"
+#include "ua/uaStructureBase.h"
 
 namespace vela::ua {
 
@@ -160,6 +161,7 @@ void TVelaUAClient::OpenChannel(bool secure) {
 void TVelaUAClient::Connect() {
     if (lossThread_.joinable()) lossThread_.join();
     StopRenewTimer();
+    StopStatusTimer();
     if (Url.find("opc.tcp") == std::string::npos) throw uaConnectionException("wrong endpoint URL for OPC UA server");
     try {
         fSecurityPolicyUri.clear();
@@ -181,11 +183,13 @@ void TVelaUAClient::Connect() {
                 ConnectTransport(fEndpoint.fEndpointUrl);
                 OpenChannel(true);
                 StartRenewTimer(true);
+                StartStatusTimer();
                 SelectEndpoint();
             }
             CreateSessionStep();
             ActivateSessionStep();
             if (!renewThread_.joinable()) StartRenewTimer(false);
+            if (!statusThread_.joinable()) StartStatusTimer();
         }
         requests_.SetActive(true);
     } catch (...) {
@@ -390,6 +394,7 @@ void TVelaUAClient::Disconnect(bool closeSession, bool closeChannel) {
     requests_.BeginDisconnect();
     const bool wasActive = Active();
     StopRenewTimer();
+    StopStatusTimer();
     struct End {
         TVelaUAClient* self;
         ~End() {
@@ -481,6 +486,73 @@ void TVelaUAClient::RenewLoop(bool secure, uint32_t interval) {
             Log(4, 0x80050000, std::string("Renew Timer: ") + e.what());
         }
     }
+}
+
+void TVelaUAClient::SetKeepAlive(int intervalMs) {
+    if (intervalMs == fKeepAlive) return;
+    fKeepAlive = intervalMs;
+    StopStatusTimer();
+    if (intervalMs > 0 && !requests_.ServerShutdown() && !requests_.Disconnecting() && Active()) StartStatusTimer();
+}
+
+void TVelaUAClient::StartStatusTimer() {
+    if (requests_.ServerShutdown() || fKeepAlive <= 0) return;
+    StopStatusTimer();
+    statusStop_ = false;
+    statusWake_.Reset();
+    statusThread_ = std::thread([this, interval = fKeepAlive] { StatusLoop(interval); });
+}
+
+void TVelaUAClient::StopStatusTimer() {
+    if (!statusThread_.joinable()) return;
+    statusStop_ = true;
+    statusWake_.Set();
+    if (statusThread_.get_id() != std::this_thread::get_id()) statusThread_.join();
+    else statusThread_.detach();
+}
+
+void TVelaUAClient::StatusLoop(int interval) {
+    while (!statusStop_) {
+        if (statusWake_.WaitFor(std::chrono::milliseconds(interval))) {
+            if (!statusStop_) statusWake_.Reset();
+            continue;
+        }
+        if (statusStop_) break;
+        std::string failure;
+        try {
+            bool shutdown = false;
+            uaServerStatusDataType status;
+            const uint32_t code = ReadServerStatus(status);
+            if (requests_.Disconnecting()) continue;
+            if (OnServerStatusRead) OnServerStatusRead(code, &status, shutdown);
+            if (shutdown) failure = "The operation was cancelled because the application is shutting down.";
+        } catch (const std::exception& e) {
+            failure = e.what();
+        }
+        if (failure.empty()) continue;
+        interval = 100000;  // a failed poll is not repeated soon
+        if (requests_.Disconnecting()) continue;
+        bool shutdown = true;
+        if (OnServerStatusRead) OnServerStatusRead(0x800E0000, nullptr, shutdown);
+        if (shutdown) HandleConnectionLost(failure);
+    }
+}
+
+uint32_t TVelaUAClient::ReadServerStatus(uaServerStatusDataType& status, int timeoutMs) {
+    if (requests_.Disconnecting()) return 0x80090000;
+    uaRead call(&requests_);
+    call.Request->fMaxAge = 0;
+    call.Request->fTimestampsToReturn.fValue = 3;  // neither
+    uaReadValueId item;
+    item.fNodeId = uaNodeId(2256u);  // Server_ServerStatus
+    item.fAttributeId = 13;
+    call.Request->fNodesToRead.push_back(std::move(item));
+    call.RunSync(timeoutMs);
+    if (!call.Response) return 0x80090000;
+    if (call.Response->fResults.empty()) return 0x80340000;
+    const uaDataValue& value = call.Response->fResults[0];
+    if (value.fValue && value.fValue->IsExtensionObject()) TExtensionObjReader::ReadObject(*value.fValue, status);
+    return value.fStatusCode;
 }
 
 std::vector<uaDataValue> TVelaUAClient::ReadNodeAttributes(const std::vector<uaNodeId>& nodes,

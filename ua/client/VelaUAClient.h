@@ -66,6 +66,12 @@ public:
     std::function<void()> OnConnect, OnDisconnect;
     std::function<bool(const std::vector<uint8_t>& serverCertificate)> OnTrustCertificate;
     std::function<void(int severity, uint32_t type, const std::string& text)> OnLog;
+    // Each status poll; setting shutdown treats the server as gone.
+    std::function<void(uint32_t statusCode, const uaServerStatusDataType* status, bool& shutdown)> OnServerStatusRead;
+
+    // Interval of the server-status poll (ms); 0 polls not at all.
+    void SetKeepAlive(int intervalMs);
+    int KeepAlive() const { return fKeepAlive; }
 
     // true runs the connect sequence, false the orderly disconnect; the current value does nothing
     void SetActive(bool active);
@@ -78,6 +84,9 @@ public:
 
     // --- general services
     std::vector<std::string> GetNamespaceArray();
+    // The server's status: the value's status code; 0x80090000 when disconnecting or unanswered,
+    // 0x80340000 without a result.
+    uint32_t ReadServerStatus(uaServerStatusDataType& status, int timeoutMs = 0);
     int GetNamespaceIndex(const std::string& uri);
     std::vector<uaDataValue> ReadNodeAttributes(const std::vector<uaNodeId>& nodes, const std::vector<uint32_t>& attributes,
                                                 int32_t timestampsToReturn = 0);
@@ -104,6 +113,9 @@ private:
     void StartRenewTimer(bool secure);
     void StopRenewTimer();
     void RenewLoop(bool secure, uint32_t interval);
+    void StartStatusTimer();
+    void StopStatusTimer();
+    void StatusLoop(int interval);
     uint32_t NextSessionNumber();
     void Log(int severity, uint32_t type, const std::string& text) const;
 
@@ -123,6 +135,10 @@ private:
     Event renewWake_{true, false};
     std::atomic<bool> renewStop_{false};
     std::atomic<uint32_t> renewals_{0};
+    int fKeepAlive = 0;
+    std::thread statusThread_;
+    Event statusWake_{true, false};
+    std::atomic<bool> statusStop_{false};
     std::thread lossThread_;  // the orderly disconnect after a loss runs off the read thread
     bool destroying_ = false;
 };

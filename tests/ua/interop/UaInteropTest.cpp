@@ -268,6 +268,43 @@ TEST_F(NodeOpcuaServer, TokensAreRenewedWhileTheSessionRuns) {
     EXPECT_TRUE(problems.empty()) << problems.front();
 }
 
+// The status poll: each answer reaches the handler; a handler that declares the server gone
+// ends the session as a lost connection would.
+TEST_F(NodeOpcuaServer, StatusPollReportsAndCanEndTheSession) {
+    TVelaUAClient client;
+    client.Url = url_;
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<std::pair<uint32_t, int32_t>> polls;  // status code, server state
+    std::string shutdownReason;
+    client.OnServerStatusRead = [&](uint32_t code, const uaServerStatusDataType* status, bool& shutdown) {
+        std::lock_guard guard(lock);
+        polls.emplace_back(code, status ? status->fState.fValue : -1);
+        if (polls.size() == 2) shutdown = true;
+        changed.notify_all();
+    };
+    client.OnServerShutdown = [&](const std::string& reason) {
+        std::lock_guard guard(lock);
+        shutdownReason = reason;
+        changed.notify_all();
+    };
+    client.SetKeepAlive(100);
+    client.SetActive(true);
+    uaServerStatusDataType status;
+    EXPECT_EQ(client.ReadServerStatus(status), 0u);
+    EXPECT_EQ(status.fBuildInfo.fProductName, "Vela test server");
+    {
+        std::unique_lock guard(lock);
+        ASSERT_TRUE(changed.wait_for(guard, std::chrono::seconds(20), [&] { return !shutdownReason.empty(); }));
+        EXPECT_EQ(shutdownReason, "The operation was cancelled because the application is shutting down.");
+        ASSERT_GE(polls.size(), 3u);
+        EXPECT_EQ(polls[0], std::make_pair(0u, 0));  // Good, Running
+        EXPECT_EQ(polls[2].first, 0x800E0000u);      // then told: halted
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_FALSE(client.Active());
+}
+
 struct SessionCase {
     TuaSecurePolicy policy;
     TuaSecureMode mode;
