@@ -538,6 +538,68 @@ void TVelaUAClient::StatusLoop(int interval) {
     }
 }
 
+uaNodeId TVelaUAClient::ParseNodeId(const std::string& text) {
+    try {
+        return uaNodeId::Parse(text);
+    } catch (const std::exception& e) {
+        throw Exception("$80330000 Cannot parse node id text (" + text + ") " + e.what());
+    }
+}
+
+std::vector<std::string> TVelaUAClient::MethodsGet(const std::string& objectId) {
+    uaBrowse call(&requests_);
+    uaBrowseDescription description;
+    description.fNodeId = ParseNodeId(objectId);
+    description.fBrowseDirection.fValue = 0;  // forward
+    description.fIncludeSubtypes = true;
+    description.fNodeClassMask = 4;  // methods
+    description.fResultMask = 16;    // node class
+    call.Request->fNodesToBrowse.push_back(std::move(description));
+    call.RunSync();
+    std::vector<std::string> methods;
+    if (!call.Response) return methods;
+    for (const auto& result : call.Response->fResults) {
+        uaBrowse::CheckStatusCode(result.fStatusCode);
+        for (const auto& reference : result.fReferences) methods.push_back(reference.fNodeId.ToString());
+    }
+    return methods;
+}
+
+std::string TVelaUAClient::MethodGetParent(const std::string& methodId) {
+    uaBrowse call(&requests_);
+    uaBrowseDescription description;
+    description.fNodeId = ParseNodeId(methodId);
+    description.fBrowseDirection.fValue = 1;  // inverse
+    description.fReferenceTypeId = uaNodeId(33u);  // hierarchical references
+    description.fIncludeSubtypes = true;
+    description.fNodeClassMask = 1;  // objects
+    call.Request->fNodesToBrowse.push_back(std::move(description));
+    call.RunSync();
+    if (!call.Response || call.Response->fResults.size() != 1 || call.Response->fResults[0].fReferences.size() != 1)
+        return "";
+    return call.Response->fResults[0].fReferences[0].fNodeId.ToString();
+}
+
+std::vector<uaVariant> TVelaUAClient::MethodCall(const std::string& objectId, const std::string& methodId,
+                                                 const std::vector<uaVariant>& inputs) {
+    uaCall call(&requests_);
+    uaCallMethodRequest method;
+    if (Lower(objectId) != "nil") method.fObjectId = ParseNodeId(objectId);
+    method.fMethodId = ParseNodeId(methodId);
+    method.fInputArguments = inputs;
+    call.Request->fMethodsToCall.push_back(std::move(method));
+    call.RunSync();
+    if (!call.Response || call.Response->fResults.empty()) throw Exception("ERROR: no result of method " + methodId);
+    uaCallMethodResult& result = call.Response->fResults[0];
+    if (result.fStatusCode == 0x80AB0000 && !result.fInputArgumentResults.empty()) {
+        for (uint32_t argument : result.fInputArgumentResults) uaCall::CheckStatusCode(argument);
+        throw uaRequestDispatcher::CreateException(result.fStatusCode);
+    }
+    if (result.fStatusCode != 0 && (result.fStatusCode & 0xC0000000u) != 0)
+        throw uaRequestDispatcher::CreateException(result.fStatusCode);
+    return std::move(result.fOutputArguments);
+}
+
 uint32_t TVelaUAClient::ReadServerStatus(uaServerStatusDataType& status, int timeoutMs) {
     if (requests_.Disconnecting()) return 0x80090000;
     uaRead call(&requests_);

@@ -84,6 +84,16 @@ public:
 
     // --- general services
     std::vector<std::string> GetNamespaceArray();
+    // Node ids of the methods of an object.
+    std::vector<std::string> MethodsGet(const std::string& objectId);
+    // The object a method belongs to, or empty when that is not one node.
+    std::string MethodGetParent(const std::string& methodId);
+    // Calls a method; objectId "nil" means none. Raises for a bad result.
+    std::vector<uaVariant> MethodCall(const std::string& objectId, const std::string& methodId,
+                                      const std::vector<uaVariant>& inputs);
+    // The node id of a text, or the parse error with its status code.
+    static uaNodeId ParseNodeId(const std::string& text);
+
     // The server's status: the value's status code; 0x80090000 when disconnecting or unanswered,
     // 0x80340000 without a result.
     uint32_t ReadServerStatus(uaServerStatusDataType& status, int timeoutMs = 0);

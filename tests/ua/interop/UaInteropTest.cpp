@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -303,6 +304,36 @@ TEST_F(NodeOpcuaServer, StatusPollReportsAndCanEndTheSession) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     EXPECT_FALSE(client.Active());
+}
+
+// Methods of the standard Server object: found by browsing, their parent found back, called.
+TEST_F(NodeOpcuaServer, MethodsAreFoundAndCalled) {
+    TVelaUAClient client;
+    client.Url = url_;
+    client.SetActive(true);
+    const auto methods = client.MethodsGet("i=2253");
+    const std::string getMonitoredItems = uaNodeId(11492u).ToString();
+    EXPECT_NE(std::find(methods.begin(), methods.end(), getMonitoredItems), methods.end());
+    EXPECT_EQ(client.MethodGetParent(getMonitoredItems), uaNodeId(2253u).ToString());
+
+    uaCreateSubscription subscription(&client.Requests());
+    subscription.Request->fRequestedPublishingInterval = 1000;
+    subscription.Request->fRequestedLifetimeCount = 100;
+    subscription.Request->fRequestedMaxKeepAliveCount = 10;
+    subscription.RunSync();
+    ASSERT_NE(subscription.Response, nullptr);
+    const auto outputs = client.MethodCall("i=2253", getMonitoredItems,
+                                           {uaVariant::Scalar(bit_UInt32, subscription.Response->fSubscriptionId)});
+    EXPECT_EQ(outputs.size(), 2u);  // server handles, client handles
+    EXPECT_THROW(client.MethodCall("i=2253", getMonitoredItems, {uaVariant::Scalar(bit_UInt32, uint32_t{999999})}),
+                 uaConnectionException);
+    try {
+        client.MethodCall("nil", "i=abc", {});
+        ADD_FAILURE();
+    } catch (const Exception& e) {
+        EXPECT_TRUE(std::string(e.what()).starts_with("$80330000 Cannot parse node id text (i=abc) ")) << e.what();
+    }
+    client.SetActive(false);
 }
 
 struct SessionCase {
