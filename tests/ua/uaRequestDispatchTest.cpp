@@ -158,6 +158,22 @@ TEST_F(Dispatch, AsynchronousAnswerReachesTheHandlerWithItsData) {
     EXPECT_EQ(future.get(), std::make_pair(true, 7));
 }
 
+TEST_F(Dispatch, AnsweredAsynchronousRequestsAreNotKeptUntilTheirTimeOut) {
+    std::atomic<int> calls{0};
+    auto data = std::make_shared<int>(1);
+    for (int i = 0; i < 100; ++i) {
+        uaRead read(&client);
+        read.RunAsync(std::any(data), 60000, [&](uint32_t, std::unique_ptr<TuaObj>, const std::any&) {
+            ++calls;
+            throw Exception("a failing handler");  // must not reach the read thread
+        });
+        const Sent s = WaitSent(static_cast<size_t>(i));
+        Answer(s.sequenceRequestId, ReadAnswer(s.requestHandle));
+    }
+    EXPECT_EQ(calls, 100);
+    EXPECT_EQ(data.use_count(), 1) << "finished requests still hold their data";
+}
+
 TEST_F(Dispatch, ErrorMessageWakesTheExclusiveCallAtOnce) {
     uaRead read(&client);
     auto error = std::async(std::launch::async, [&] {

@@ -251,9 +251,10 @@ void uaRequestDispatcher::CreateAsyncRequest(uint32_t requestId, const TuaObj& r
         std::lock_guard lock(errorLock_);
         fLastError = {};
     }
+    pending->Deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(pending->Timeout);
     {
         std::lock_guard lock(timerLock_);
-        deadlines_.emplace(std::chrono::steady_clock::now() + std::chrono::milliseconds(pending->Timeout), pending);
+        deadlines_.emplace(pending->Deadline, pending);
     }
     timerWake_.notify_all();
     try {
@@ -299,6 +300,17 @@ void uaRequestDispatcher::TimeoutLoop() {
         }
         lock.lock();
     }
+}
+
+void uaRequestDispatcher::ForgetDeadline(const std::shared_ptr<TuaRequest>& request) {
+    if (request->Timeout == 0) return;
+    std::lock_guard lock(timerLock_);
+    auto [first, last] = deadlines_.equal_range(request->Deadline);
+    for (auto it = first; it != last; ++it)
+        if (it->second == request) {
+            deadlines_.erase(it);
+            return;
+        }
 }
 
 std::shared_ptr<TuaRequest> uaRequestDispatcher::TakeOpenRequest(uint32_t requestId) {
@@ -362,10 +374,16 @@ void uaRequestDispatcher::HandleReceivedMessage(uint32_t requestId, std::span<co
             defaultHandler(id, std::move(response));
         };
     }
+    ForgetDeadline(request);
     if (request->Handler) {
         request->fEvent.Set();
         if (requestId != 0) Log(1, 10, structure.get(), ServiceName(*structure));
-        request->Handler(requestId, std::move(structure), request->Data);
+        try {
+            request->Handler(requestId, std::move(structure), request->Data);
+        } catch (const std::exception& e) {
+            // a handler's failure must not end the connection's read thread
+            Log(3, 9, nullptr, std::string("UA Error: completion handler: ") + e.what());
+        }
         return;
     }
     {

@@ -49,6 +49,7 @@ struct TuaRequest {
     uaServiceCallEvent Handler;
     int Timeout = 0;
     std::string ClassName;  // of the request structure, for the reason of a lost connection
+    std::chrono::steady_clock::time_point Deadline{};  // asynchronous requests only
 };
 
 // "uaReadRequest" → "Read": the class name less "ua" and the first "Request" (else "Response").
@@ -125,6 +126,7 @@ private:
     void WaitForResponse(TuaRequest& request, int timeoutMs, const std::string& serviceName);
     std::shared_ptr<TuaRequest> TakeOpenRequest(uint32_t requestId);
     void TimeoutLoop();
+    void ForgetDeadline(const std::shared_ptr<TuaRequest>& request);
 
     SendFunction send_;
     std::mutex sendLock_;
