@@ -279,8 +279,8 @@ void uaRequestDispatcher::TimeoutLoop() {
             deadlines_.erase(first);
             continue;
         }
-        if (std::chrono::steady_clock::now() < first->first) {
-            timerWake_.wait_until(lock, first->first);
+        if (const auto due = first->first; std::chrono::steady_clock::now() < due) {
+            timerWake_.wait_until(lock, due);  // a copy: the entry may go while we wait
             continue;
         }
         std::shared_ptr<TuaRequest> request = first->second;
