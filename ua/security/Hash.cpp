@@ -33,6 +33,27 @@ constexpr uint32_t kSha256K[64] = {
     0x19a4c116, 0x1e376c08, 0x2748774c, 0x34b0bcb5, 0x391c0cb3, 0x4ed8aa4a, 0x5b9cca4f, 0x682e6ff3,
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2};
 
+// Completes a partly filled block first, compresses whole blocks straight from the input and
+// keeps the remainder for later.
+template <typename CompressBlocks>
+void Absorb(uint8_t* buffer, size_t& buffered, std::span<const uint8_t> data, CompressBlocks compress) {
+    constexpr size_t kBlock = 64;
+    const uint8_t* p = data.data();
+    size_t n = data.size();
+    if (buffered) {
+        const size_t take = std::min(n, kBlock - buffered);
+        std::memcpy(buffer + buffered, p, take);
+        buffered += take, p += take, n -= take;
+        if (buffered < kBlock) return;
+        compress(buffer, 1);
+        buffered = 0;
+    }
+    compress(p, n / kBlock);
+    p += n / kBlock * kBlock;
+    buffered = n % kBlock;
+    if (buffered) std::memcpy(buffer, p, buffered);
+}
+
 // Appends the FIPS 180-4 padding and the bit length; gives the blocks left to compress.
 template <typename Compress>
 void Finish(uint8_t* buffer, size_t buffered, uint64_t length, Compress compress) {
@@ -134,20 +155,7 @@ void Sha1::Compress(const uint8_t* block, size_t blocks) {
 void Sha1::Update(std::span<const uint8_t> data) {
     if (data.empty()) return;
     length_ += data.size();
-    const uint8_t* p = data.data();
-    size_t n = data.size();
-    if (buffered_) {
-        const size_t take = std::min(n, kBlockSize - buffered_);
-        std::memcpy(buffer_ + buffered_, p, take);
-        buffered_ += take, p += take, n -= take;
-        if (buffered_ < kBlockSize) return;
-        Compress(buffer_, 1);
-        buffered_ = 0;
-    }
-    Compress(p, n / kBlockSize);
-    p += n / kBlockSize * kBlockSize;
-    buffered_ = n % kBlockSize;
-    if (buffered_) std::memcpy(buffer_, p, buffered_);
+    Absorb(buffer_, buffered_, data, [this](const uint8_t* blocks, size_t count) { Compress(blocks, count); });
 }
 
 std::array<uint8_t, Sha1::kDigestSize> Sha1::Final() {
@@ -206,20 +214,7 @@ void Sha256::Compress(const uint8_t* block, size_t blocks) {
 void Sha256::Update(std::span<const uint8_t> data) {
     if (data.empty()) return;
     length_ += data.size();
-    const uint8_t* p = data.data();
-    size_t n = data.size();
-    if (buffered_) {
-        const size_t take = std::min(n, kBlockSize - buffered_);
-        std::memcpy(buffer_ + buffered_, p, take);
-        buffered_ += take, p += take, n -= take;
-        if (buffered_ < kBlockSize) return;
-        Compress(buffer_, 1);
-        buffered_ = 0;
-    }
-    Compress(p, n / kBlockSize);
-    p += n / kBlockSize * kBlockSize;
-    buffered_ = n % kBlockSize;
-    if (buffered_) std::memcpy(buffer_, p, buffered_);
+    Absorb(buffer_, buffered_, data, [this](const uint8_t* blocks, size_t count) { Compress(blocks, count); });
 }
 
 std::array<uint8_t, Sha256::kDigestSize> Sha256::Final() {
