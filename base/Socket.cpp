@@ -121,6 +121,20 @@ TcpSocket TcpSocket::Connect(const std::string& host, uint16_t port, int timeout
     Fail("cannot connect to " + host + ":" + service, lastError);
 }
 
+std::array<uint8_t, 4> ResolveIPv4(const std::string& host) {
+    EnsureWinsock();
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0 || !found)
+        throw Exception("Socket error: no IPv4 address for host " + host);
+    std::array<uint8_t, 4> address{};
+    std::memcpy(address.data(), &reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr, 4);
+    freeaddrinfo(found);
+    return address;
+}
+
 void TcpSocket::SendAll(std::span<const uint8_t> data) {
     if (!IsOpen()) throw Exception("Socket error: not connected");
     size_t sent = 0;

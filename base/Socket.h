@@ -1,5 +1,6 @@
 #pragma once
 // A blocking TCP client socket with time-outs (Winsock on Windows, POSIX elsewhere).
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -34,6 +35,9 @@ private:
     explicit TcpSocket(intptr_t handle) : handle_(handle) {}
     intptr_t handle_ = -1;
 };
+
+// The first IPv4 address of a host name or dotted address; raises when there is none.
+std::array<uint8_t, 4> ResolveIPv4(const std::string& host);
 
 // A listening socket on 127.0.0.1 for tests and local peers.
 class TcpListener {

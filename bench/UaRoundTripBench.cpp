@@ -182,7 +182,7 @@ void PublishResponses(benchmark::State& state) {
                                   {}, 60000);
         client.HandleReceivedMessage(requestId, body);
     }
-    if (notifications.load() != state.iterations() * 1000) state.SkipWithError("notifications were lost");
+    if (notifications.load() != static_cast<size_t>(state.iterations()) * 1000) state.SkipWithError("notifications were lost");
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * 1000));
 }
 BENCHMARK(PublishResponses);

@@ -139,7 +139,7 @@ TEST_P(MisbehavingServer, EndsInACleanErrorWithinTheTimeOut) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, MisbehavingServer, ::testing::ValuesIn(Cases()),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& p) { return std::string(p.param.name); });
 
 Bytes Encoded(const TuaObj& message) {
     TuaBinaryEncoder encoder;

@@ -133,7 +133,7 @@ void TVelaUAClient::ConnectTransport(const std::string& url) {
     if (!SecurityKeypair.IsEmpty() && ModeValue(SecurityMode) > 1)
         tcp->Security().Asym().LoadPrivateKey(SecurityKeypair.fPrivateKey, SecurityKeypair.fPassword);
     try {
-        tcp->Connect(url, TimeoutConnect);
+        tcp->Connect(url, Proxy, TimeoutConnect);
     } catch (const uaConnectionError& e) {
         throw uaConnectionException(std::string("UA Error: Timeout no acknowledge from server: ") + url + " (" + e.what() + ")");
     }
@@ -168,7 +168,7 @@ void TVelaUAClient::Connect() {
         requests_.SetServerShutdown(false);
         if (Active()) throw uaConnectionException("TCP Error (UA): already connected");
         if (ModeValue(SecurityMode) > 1) LoadClientCertificate();
-        Log(1, 6, "connecting URL=" + Url + " Proxy= TimeOut=" + std::to_string(TimeoutConnect));
+        Log(1, 6, "connecting URL=" + Url + " Proxy=" + Proxy + " TimeOut=" + std::to_string(TimeoutConnect));
         ConnectTransport(Url);
         Log(1, 9, "connected to UA URL=" + Url);
         OpenChannel(false);

@@ -58,6 +58,7 @@ public:
     TuaKeypair SecurityKeypair;
     std::string ClientName = "Vela-Client 1.28";
     TuaUserLogin UserLogin;
+    std::string Proxy;  // proxy URL for the TCP connection: "http://..." (CONNECT) or "socks4://..."
     int TimeoutConnect = 10000;
     uint32_t ChannelLifetime = 3600000;  // requested for each security token (ms)
     static constexpr const char* Version = "1.28";

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/ProxyTunnel.h"
 #include "ua/security/Random.h"
 #include "ua/uaStatusCodes.h"
 
@@ -82,11 +83,12 @@ uaStackClient::~uaStackClient() { Disconnect(); }
 
 uint32_t uaStackClient::NextRequestId() { return ++requestId_; }
 
-void uaStackClient::Connect(const std::string& url, int timeoutMs, const uaMessageLimits& localLimits) {
+void uaStackClient::Connect(const std::string& url, const std::string& proxy, int timeoutMs,
+                            const uaMessageLimits& localLimits) {
     Disconnect();
     url_ = url;
     const uaEndpointAddress address = ParseEndpointUrl(url);
-    socket_ = TcpSocket::Connect(address.host, address.port, timeoutMs);
+    socket_ = ConnectVia(ParseProxy(proxy), address.host, address.port, timeoutMs);
     faulted_ = false;
     faultText_.clear();
     stop_ = false;

@@ -2,11 +2,6 @@
 // 127.0.0.1 with a port of the system's choice.
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -18,118 +13,17 @@
 #include <atomic>
 
 #include "base/Socket.h"
+#include "tests/ua/interop/NodeOpcuaServer.h"
 #include "ua/client/VelaUAClient.h"
 #include "ua/transport/uaRequestDispatch.h"
 #include "ua/transport/uaStackClient.h"
 #include "ua/uaStatusCodes.h"
-
-extern char** environ;
 
 namespace vela::ua {
 namespace {
 
 using namespace security;
 using Bytes = std::vector<uint8_t>;
-
-Bytes ReadFile(const std::string& name) {
-    std::ifstream in(std::string(VELA_KEYS_DIR) + "/" + name, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-// Starts the node-opcua test server once for the suite and stops it at the end.
-class NodeOpcuaServer : public ::testing::Test {
-protected:
-    // Starts a node-opcua test server; gives its port, or 0 when it did not come up.
-    static int StartServer(pid_t& pid, FILE*& output) {
-        int out[2];
-        if (pipe(out) != 0) return 0;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const std::string pki = testing::TempDir() + "vela-ua-pki-" + std::to_string(getpid());
-        const std::string script = std::string(VELA_UA_PEER_DIR) + "/test-server.js";
-        const char* argv[] = {"node", "--security-revert=CVE-2023-46809", script.c_str(), pki.c_str(), nullptr};
-        const int spawned = posix_spawnp(&pid, "node", &actions, nullptr, const_cast<char**>(argv), environ);
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        output = fdopen(out[0], "r");
-        if (spawned != 0) return 0;
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(90);
-        char line[512];
-        int port = 0;
-        while (std::chrono::steady_clock::now() < deadline && fgets(line, sizeof line, output)) {
-            if (std::sscanf(line, "READY %d", &port) == 1) break;
-        }
-        return port;  // the output stays open: the server writes more lines now and then
-    }
-    static void StopServer(pid_t& pid, FILE*& output, int signal = SIGTERM) {
-        if (pid > 0) {
-            kill(pid, signal);
-            for (int i = 0; i < 100; ++i) {
-                if (waitpid(pid, nullptr, WNOHANG) == pid) {
-                    pid = 0;
-                    break;
-                }
-                usleep(50000);
-            }
-            if (pid > 0) {
-                kill(pid, SIGKILL);
-                waitpid(pid, nullptr, 0);
-                pid = 0;
-            }
-        }
-        if (output) fclose(output);
-        output = nullptr;
-    }
-    static void SetUpTestSuite() {
-        port_ = StartServer(pid_, output_);
-        ASSERT_GT(port_, 0) << "the node-opcua test server did not start";
-        url_ = "opc.tcp://127.0.0.1:" + std::to_string(port_);
-    }
-    static void TearDownTestSuite() { StopServer(pid_, output_); }
-
-    static std::vector<uaEndpointDescription> Endpoints(uaStackClient& client) {
-        uaGetEndpointsRequest request;
-        request.fEndpointUrl = url_;
-        auto response = client.Call(request, 10000);
-        auto* endpoints = dynamic_cast<uaGetEndpointsResponse*>(response.get());
-        if (!endpoints) throw Exception("GetEndpoints gave no GetEndpointsResponse");
-        return endpoints->fEndpoints;
-    }
-
-    // Whether the server offers the policy (Basic128Rsa15 only where its Node.js can still do
-    // PKCS #1 v1.5 decryption).
-    static bool Offers(const std::vector<uaEndpointDescription>& endpoints, TuaSecurePolicy policy) {
-        const std::string uri = uaSecurityPolicies::uaSecurityPolicyToString(policy);
-        for (const auto& e : endpoints)
-            if (e.fSecurityPolicyUri == uri) return true;
-        return false;
-    }
-
-    static Bytes ServerCertificate() {
-        uaStackClient client;
-        client.Connect(url_, 5000);
-        client.OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, 600000, 10000);
-        const auto endpoints = Endpoints(client);
-        client.CloseSecureChannel();
-        return endpoints.at(0).fServerCertificate;
-    }
-
-    // A client of the test server with our key pair and the given security.
-    static void Configure(TVelaUAClient& client, TuaSecurePolicy policy, TuaSecureMode mode) {
-        client.Url = url_;
-        client.SecurityPolicy = policy;
-        client.SecurityMode = mode;
-        client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");
-        client.SecurityKeypair.fPrivateKey = ReadFile("key2048.pem");
-    }
-
-    static inline pid_t pid_ = 0;
-    static inline int port_ = 0;
-    static inline FILE* output_ = nullptr;
-    static inline std::string url_;
-};
 
 TEST_F(NodeOpcuaServer, EndpointsOverAnUnsecuredChannel) {
     uaStackClient client;
@@ -220,9 +114,8 @@ TEST_F(NodeOpcuaServer, AnonymousSessionReadsWritesAndReconnects) {
 // A server that dies under an active client: the client notices, becomes inactive and reports
 // the shutdown once.
 TEST_F(NodeOpcuaServer, LostServerEndsTheSessionAndIsReportedOnce) {
-    pid_t pid = 0;
-    FILE* output = nullptr;
-    const int port = StartServer(pid, output);
+    testing_support::ChildProcess server;
+    const int port = StartServer(server);
     ASSERT_GT(port, 0);
     TVelaUAClient client;
     client.Url = "opc.tcp://127.0.0.1:" + std::to_string(port);
@@ -236,7 +129,7 @@ TEST_F(NodeOpcuaServer, LostServerEndsTheSessionAndIsReportedOnce) {
     };
     client.SetActive(true);
     ASSERT_TRUE(client.Active());
-    StopServer(pid, output, SIGKILL);
+    server.Stop(SIGKILL);
     {
         std::unique_lock guard(lock);
         EXPECT_TRUE(reported.wait_for(guard, std::chrono::seconds(20), [&] { return !reasons.empty(); }));
