@@ -1,11 +1,13 @@
 // The UA server of the interop tests (node-opcua): all six policies with Sign and
-// SignAndEncrypt, anonymous, user-name and X509 user tokens, a few variables.
+// SignAndEncrypt, anonymous, user-name, X509 and issued user tokens, a few variables.
+// The only issued token accepted is the text "vela-issued-token".
 //   node [--security-revert=CVE-2023-46809] test-server.js <pki folder>
 // Prints "READY <port>" when it listens (port 0: the system chooses), ends on SIGTERM.
 "use strict";
 const path = require("path");
-const { OPCUAServer, SecurityPolicy, MessageSecurityMode, Variant, DataType, OPCUACertificateManager, nodesets } =
-    require("node-opcua");
+const { OPCUAServer, SecurityPolicy, MessageSecurityMode, Variant, DataType, OPCUACertificateManager, nodesets,
+        UserTokenPolicy, UserTokenType, IssuedIdentityToken, StatusCodes, SessionContext, makeRoles,
+        WellKnownRoles } = require("node-opcua");
 
 (async () => {
     const pki = process.argv[2] || path.join(__dirname, "pki");
@@ -41,11 +43,33 @@ const { OPCUAServer, SecurityPolicy, MessageSecurityMode, Variant, DataType, OPC
     let temperature = 21.5;
     namespace.addVariable({ componentOf: folder, browseName: "Temperature", nodeId: "s=Plant.Temperature", dataType: "Double",
         value: { get: () => new Variant({ dataType: DataType.Double, value: temperature }),
-                 set: (v) => { temperature = v.value; return require("node-opcua").StatusCodes.Good; } } });
+                 set: (v) => { temperature = v.value; return StatusCodes.Good; } } });
     let counter = 0;
     setInterval(() => counter++, 100);
     namespace.addVariable({ componentOf: folder, browseName: "Counter", nodeId: "s=Plant.Counter", dataType: "Int32",
         value: { get: () => new Variant({ dataType: DataType.Int32, value: counter }) } });
+    // node-opcua offers no issued-token policy of its own: add one to every endpoint and check
+    // the token's data here.
+    for (const endpoint of server.endpoints)
+        for (const description of endpoint.endpointDescriptions())
+            description.userIdentityTokens.push(new UserTokenPolicy({
+                policyId: "issued_token", tokenType: UserTokenType.IssuedToken,
+                issuedTokenType: "http://opcfoundation.org/UA/UserToken#JWT" }));
+    const isValidUserIdentityToken = server.isValidUserIdentityToken.bind(server);
+    server.isValidUserIdentityToken = (channel, session, token, signature, endpoint, callback) => {
+        if (token instanceof IssuedIdentityToken)
+            return callback(null, token.tokenData && token.tokenData.toString() === "vela-issued-token"
+                ? StatusCodes.Good : StatusCodes.BadIdentityTokenRejected);
+        return isValidUserIdentityToken(channel, session, token, signature, endpoint, callback);
+    };
+    // ... and give its sessions the roles of an authenticated user (node-opcua finds no user name
+    // in such a token and would fail every access check).
+    const currentUserRoles = SessionContext.prototype.getCurrentUserRoles;
+    SessionContext.prototype.getCurrentUserRoles = function () {
+        if (this.session && this.session.userIdentityToken instanceof IssuedIdentityToken)
+            return makeRoles([WellKnownRoles.AuthenticatedUser]);
+        return currentUserRoles.call(this);
+    };
     await server.start();
     const port = server.endpoints[0].port;
     process.stdout.write("READY " + port + "\n");

@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <filesystem>
 
+#include "base/FileData.h"
+#include "ua/client/IdentityFiles.h"
 #include "ua/security/Random.h"
 #include "ua/security/Rsa.h"
 #include "ua/security/X509.h"
@@ -89,6 +92,11 @@ uaExtensionObject Wrap(std::shared_ptr<TuaObj> object) {
 
 }  // namespace
 
+void TuaKeypair::LoadCertificateFromFile(const std::string& name) {
+    fPrivateKey = ReadWholeFile(std::filesystem::path(name).replace_extension(".pem").string());
+    fPublicKey = ReadWholeFile(std::filesystem::path(name).replace_extension(".der").string());
+}
+
 TVelaUAClient::TVelaUAClient()
     : requests_([this](uint32_t id, const TuaObj& request) {
           std::lock_guard lock(tcpLock_);
@@ -130,8 +138,8 @@ void TVelaUAClient::ConnectTransport(const std::string& url) {
     tcp->onMessage = [this](uint32_t id, std::vector<uint8_t> body) { requests_.HandleReceivedMessage(id, body); };
     tcp->onErrorMessage = [this](uint32_t code, const std::string& reason) { requests_.HandleErrorMessage(0, code, reason); };
     tcp->onCriticalError = [this](const std::string& text) { HandleConnectionLost(text); };
-    if (!SecurityKeypair.IsEmpty() && ModeValue(SecurityMode) > 1)
-        tcp->Security().Asym().LoadPrivateKey(SecurityKeypair.fPrivateKey, SecurityKeypair.fPassword);
+    if (!clientKeys_.IsEmpty() && ModeValue(SecurityMode) > 1)
+        tcp->Security().Asym().LoadPrivateKey(clientKeys_.fPrivateKey, clientKeys_.fPassword);
     try {
         tcp->Connect(url, Proxy, TimeoutConnect);
     } catch (const uaConnectionError& e) {
@@ -146,7 +154,7 @@ void TVelaUAClient::OpenChannel(bool secure) {
     Log(1, 8, "OpenSecureChannel");
     try {
         if (secure)
-            tcp->OpenSecureChannel(SecurityPolicy, SecurityMode, SecurityKeypair.fPublicKey, fEndpoint.fServerCertificate,
+            tcp->OpenSecureChannel(SecurityPolicy, SecurityMode, clientKeys_.fPublicKey, fEndpoint.fServerCertificate,
                                    ChannelLifetime, requests_.fTimeout);
         else
             tcp->OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, ChannelLifetime,
@@ -234,7 +242,17 @@ bool TVelaUAClient::SelectEndpoint() {
 }
 
 void TVelaUAClient::LoadClientCertificate() {
-    if (SecurityKeypair.IsEmpty()) throw Exception("OPC UA security: public or private key not defined");
+    TuaKeypair keys;
+    if (OnGetCertificate && OnGetCertificate(keys.fPrivateKey, keys.fPublicKey)) {
+    } else if (auto key = FindRawResource("VelaPrivateKey"), certificate = FindRawResource("VelaPublicCertificate");
+               key && certificate) {
+        keys.fPrivateKey = std::move(*key);
+        keys.fPublicKey = std::move(*certificate);
+    } else {
+        keys = SecurityKeypair;
+    }
+    if (keys.IsEmpty()) throw Exception("OPC UA security: public or private key not defined");
+    clientKeys_ = std::move(keys);
 }
 
 void TVelaUAClient::CreateSessionStep() {
@@ -244,7 +262,7 @@ void TVelaUAClient::CreateSessionStep() {
     const bool secured = ModeValue(SecurityMode) > 1;
     std::string applicationUri = "urn:localhost:VelaUA:" + ClientName;
     if (secured) {
-        const std::string fromCertificate = TX509Certificate::Load(SecurityKeypair.fPublicKey).ApplicationUri();
+        const std::string fromCertificate = TX509Certificate::Load(clientKeys_.fPublicKey).ApplicationUri();
         if (!fromCertificate.empty()) applicationUri = fromCertificate;
     }
     request.fClientDescription.fApplicationUri = applicationUri;
@@ -254,7 +272,7 @@ void TVelaUAClient::CreateSessionStep() {
     request.fServerUri = fEndpoint.fServer.fApplicationUri;
     request.fEndpointUrl = Url;
     if (secured) {
-        request.fClientCertificate = SecurityKeypair.fPublicKey;
+        request.fClientCertificate = clientKeys_.fPublicKey;
         Bytes nonce = RandomBytes(32);
         for (uint8_t& b : nonce) b = static_cast<uint8_t>(b % 255);
         request.fClientNonce = nonce;
@@ -279,7 +297,11 @@ void TVelaUAClient::ActivateSessionStep() {
         request.fClientSignature = SessionSign(endpointPolicy, nullptr, "");
     if (UserLogin.fLoginMode == TuaSecurityUser::Certificate) {
         const std::string uri = !userTokenPolicyUri_.empty() ? userTokenPolicyUri_ : endpointPolicy;
-        request.fUserTokenSignature = SessionSign(uri, &UserLogin.fKeypair.fPrivateKey, UserLogin.fKeypair.fPassword);
+        const Bytes userKey = UserLogin.fKeypair.IsEmpty() ? ReadIdentityFile(UserLogin.fDatafile)
+                                                           : UserLogin.fKeypair.fPrivateKey;
+        const std::string& keyPassword =
+            UserLogin.fKeypair.IsEmpty() ? UserLogin.fPassword : UserLogin.fKeypair.fPassword;
+        request.fUserTokenSignature = SessionSign(uri, &userKey, keyPassword);
     }
     call.CallSync();
     if (!call.Response) throw uaConnectionException("UA Error ActivateSession: no response");
@@ -333,9 +355,16 @@ uaExtensionObject TVelaUAClient::CreateUserIdentityToken() {
                 return Wrap(token);
             }
             case TuaSecurityUser::Certificate: {
-                if (UserLogin.fKeypair.IsEmpty()) throw Exception("OPC UA security: public or private key not defined");
                 auto token = std::make_shared<uaX509IdentityToken>();
-                token->fCertificateData = UserLogin.fKeypair.fPublicKey;
+                token->fCertificateData = UserLogin.fKeypair.IsEmpty() ? ReadIdentityFile(UserLogin.fUsername)
+                                                                       : UserLogin.fKeypair.fPublicKey;
+                token->fPolicyId = policy->fPolicyId;
+                return Wrap(token);
+            }
+            case TuaSecurityUser::IssuedToken: {
+                auto token = std::make_shared<uaIssuedIdentityToken>();
+                token->fTokenData = ReadIdentityFile(UserLogin.fDatafile);
+                token->fEncryptionAlgorithm = UserLogin.fEncodetype;
                 token->fPolicyId = policy->fPolicyId;
                 return Wrap(token);
             }
@@ -472,7 +501,7 @@ void TVelaUAClient::RenewLoop(bool secure, uint32_t interval) {
         if (!tcp) break;
         try {
             if (secure)
-                tcp->OpenSecureChannel(SecurityPolicy, SecurityMode, SecurityKeypair.fPublicKey, fEndpoint.fServerCertificate,
+                tcp->OpenSecureChannel(SecurityPolicy, SecurityMode, clientKeys_.fPublicKey, fEndpoint.fServerCertificate,
                                         ChannelLifetime, TimeoutConnect, true);
             else
                 tcp->OpenSecureChannel(TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, {}, {}, ChannelLifetime,

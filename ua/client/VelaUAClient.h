@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "base/FileData.h"
 #include "ua/transport/uaRequestDispatch.h"
 #include "ua/transport/uaStackClient.h"
 
@@ -20,15 +21,33 @@ enum class TuaSecurityUser { Anonymous, UserName, Certificate, IssuedToken, Kerb
 struct TuaKeypair {
     std::string fPassword;
     std::vector<uint8_t> fPublicKey;   // DER certificate
-    std::vector<uint8_t> fPrivateKey;  // PEM or DER key
+    std::vector<uint8_t> fPrivateKey;  // PEM key
     bool IsEmpty() const { return fPublicKey.empty() || fPrivateKey.empty(); }
+    void LoadPrivateKeyFromFile(const std::string& path) { fPrivateKey = ReadWholeFile(path); }
+    void LoadPublicKeyFromFile(const std::string& path) { fPublicKey = ReadWholeFile(path); }
+    // The key from the name with extension ".pem", the certificate from the name with ".der".
+    void LoadCertificateFromFile(const std::string& name);
 };
 
 struct TuaUserLogin {
     TuaSecurityUser fLoginMode = TuaSecurityUser::Anonymous;
-    std::string fUsername, fPassword;
+    // Certificate logins without key pair: fUsername names the certificate file, fDatafile the
+    // key file, fPassword the key's password. Issued tokens: fDatafile names the token file and
+    // fEncodetype is its encryption algorithm URI (empty: sent as it is).
+    std::string fUsername, fPassword, fEncodetype, fDatafile;
     TuaKeypair fKeypair;  // the user's certificate and key for certificate logins
     void SetAnonymous() { fLoginMode = TuaSecurityUser::Anonymous; }
+    void SetCertificate(std::string certificateFile, std::string privateKeyFile, std::string password) {
+        fLoginMode = TuaSecurityUser::Certificate;
+        fUsername = std::move(certificateFile);
+        fDatafile = std::move(privateKeyFile);
+        fPassword = std::move(password);
+    }
+    void SetIssuedToken(std::string tokenFile, std::string encodeType = {}) {
+        fLoginMode = TuaSecurityUser::IssuedToken;
+        fDatafile = std::move(tokenFile);
+        fEncodetype = std::move(encodeType);
+    }
     void SetCertificate(std::vector<uint8_t> certificate, std::vector<uint8_t> privateKey, std::string password) {
         fLoginMode = TuaSecurityUser::Certificate;
         fKeypair.fPublicKey = std::move(certificate);
@@ -66,6 +85,9 @@ public:
     std::function<void(const std::string& reason)> OnServerShutdown;
     std::function<void()> OnConnect, OnDisconnect;
     std::function<bool(const std::vector<uint8_t>& serverCertificate)> OnTrustCertificate;
+    // Supplies the client's private key (PEM) and certificate (DER); false leaves them to the
+    // executable's resources "VelaPrivateKey" and "VelaPublicCertificate", else to SecurityKeypair.
+    std::function<bool(std::vector<uint8_t>& privateKey, std::vector<uint8_t>& publicCertificate)> OnGetCertificate;
     std::function<void(int severity, uint32_t type, const std::string& text)> OnLog;
     // Each status poll; setting shutdown treats the server as gone.
     std::function<void(uint32_t statusCode, const uaServerStatusDataType* status, bool& shutdown)> OnServerStatusRead;
@@ -99,6 +121,9 @@ public:
     // 0x80340000 without a result.
     uint32_t ReadServerStatus(uaServerStatusDataType& status, int timeoutMs = 0);
     int GetNamespaceIndex(const std::string& uri);
+    // All attributes of a node in the structure of its node class. Raises "node not found",
+    // "node has no class attribute" or "node class attribute is bad".
+    std::shared_ptr<uaNode> ReadNode(const uaNodeId& nodeId);
     std::vector<uaDataValue> ReadNodeAttributes(const std::vector<uaNodeId>& nodes, const std::vector<uint32_t>& attributes,
                                                 int32_t timestampsToReturn = 0);
     std::vector<uaStatusCode> WriteNodeAttributes(const std::vector<uaNodeId>& nodes,
@@ -135,6 +160,7 @@ private:
     uaRequestDispatcher requests_;
     uaEndpointDescription fEndpoint{};
     bool haveEndpoint_ = false;
+    TuaKeypair clientKeys_;  // the application instance key and certificate in use
     std::string fSecurityPolicyUri;
     std::string userTokenPolicyUri_;  // the chosen token policy's own URI
     std::unique_ptr<uaCreateSessionResponse> fSessionResponse;

@@ -1,0 +1,17 @@
+#pragma once
+// Whole files and raw-data resources of the executable as bytes.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vela {
+
+// The file read whole; raises "Cannot read file: <path>" when it cannot be opened.
+std::vector<uint8_t> ReadWholeFile(const std::string& path);
+
+// The raw-data (RCDATA) resource of that name in the executable, or none. Only Windows
+// executables carry resources; elsewhere there is never one.
+std::optional<std::vector<uint8_t>> FindRawResource(const std::string& name);
+
+}  // namespace vela
