@@ -8,5 +8,9 @@ namespace vela {
 std::string_view TrimBlanks(std::string_view text);
 // Equal without regard to ASCII case.
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// A file-name mask over the whole text: "*" any run, "?" one character, "[abc]", "[a-z]" and
+// "[!abc]" one character of (or not of) the set; letters compare without regard to ASCII case.
+// A "[" without its "]" stands for itself.
+bool MatchesMask(std::string_view text, std::string_view mask);
 
 }  // namespace vela

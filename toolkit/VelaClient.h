@@ -77,6 +77,8 @@ public:
     void PostMsg(int32_t msgId, std::unique_ptr<TVelaMsgObject> object, int64_t iParam) override;
     virtual void HandleTimer() {}
     bool UseSynchronize() const { return fWorkThread->fUseSync && mainThread_ != nullptr; }
+    // The owning thread's dispatcher, or nullptr when handlers run on the delivery thread.
+    MainThreadDispatcher* MainThread() const { return mainThread_; }
     void SetUseSynchronize(bool value) { fWorkThread->fUseSync = value; }
 
     // Takes the first queued message, or nothing.

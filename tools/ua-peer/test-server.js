@@ -1,5 +1,6 @@
 // The UA server of the interop tests (node-opcua): all six policies with Sign and
-// SignAndEncrypt, anonymous, user-name, X509 and issued user tokens, a few variables.
+// SignAndEncrypt, anonymous, user-name, X509 and issued user tokens, a few variables and the
+// demo address space (demo-address-space.js).
 // The only issued token accepted is the text "vela-issued-token".
 //   node [--security-revert=CVE-2023-46809] test-server.js <pki folder>
 // Prints "READY <port>" when it listens (port 0: the system chooses), ends on SIGTERM.
@@ -42,12 +43,15 @@ const { OPCUAServer, SecurityPolicy, MessageSecurityMode, Variant, DataType, OPC
     const folder = namespace.addFolder(server.engine.addressSpace.rootFolder.objects, { browseName: "Plant" });
     let temperature = 21.5;
     namespace.addVariable({ componentOf: folder, browseName: "Temperature", nodeId: "s=Plant.Temperature", dataType: "Double",
+        minimumSamplingInterval: 100,
         value: { get: () => new Variant({ dataType: DataType.Double, value: temperature }),
                  set: (v) => { temperature = v.value; return StatusCodes.Good; } } });
     let counter = 0;
     setInterval(() => counter++, 100);
     namespace.addVariable({ componentOf: folder, browseName: "Counter", nodeId: "s=Plant.Counter", dataType: "Int32",
+        minimumSamplingInterval: 100,
         value: { get: () => new Variant({ dataType: DataType.Int32, value: counter }) } });
+    require("./demo-address-space").build(server);
     // node-opcua offers no issued-token policy of its own: add one to every endpoint and check
     // the token's data here.
     for (const endpoint of server.endpoints)
