@@ -79,5 +79,8 @@ const { OPCUAServer, SecurityPolicy, MessageSecurityMode, Variant, DataType, OPC
     process.stdout.write("READY " + port + "\n");
     const stop = async () => { await server.shutdown(0); process.exit(0); };
     process.on("SIGTERM", stop);
+    // A test process that dies without stopping the server must not leave it behind.
+    const parent = process.ppid;
+    setInterval(() => { if (process.ppid !== parent) process.exit(0); }, 500).unref();
     process.on("SIGINT", stop);
 })().catch((e) => { console.error(e); process.exit(1); });

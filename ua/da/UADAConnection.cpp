@@ -345,7 +345,7 @@ bool TVelaUADAConnection::QueryAvailableProperties(TVelaPropertyRequests& items,
             }
             property->FTimeStamp = ItemTimeStamp(value);
             if (id == -303) {
-                property->FDataType = vtI8;
+                property->FDataType = 3;
                 property->FValue = Variant(static_cast<int64_t>(value.fStatusCode));
                 property->FDescription = "Quality";
             } else if (id == -304) {

@@ -326,8 +326,8 @@ bool TVelaUADAGroup::AddItems(TVelaItemList& items, bool add) {
     for (size_t i = 0; i < items.Count(); ++i) {
         const auto& result = call.Response->fResults[i];
         items[i].FServerHandle = static_cast<int32_t>(result.fMonitoredItemId);
-        items[i].FLastError = result.fStatusCode;
-        if (result.fStatusCode != 0) ok = false;
+        items[i].FLastError = TryParse(items[i].FItemID) ? result.fStatusCode : kBadNodeIdInvalid;
+        if (items[i].FLastError != 0) ok = false;
     }
     return ok;
 }

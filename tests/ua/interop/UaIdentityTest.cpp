@@ -128,7 +128,8 @@ TEST_F(ReadNodes, EachNodeClassGivesItsStructure) {
     EXPECT_EQ(variable->fValueRank, -1);
     EXPECT_EQ(variable->fAccessLevel & 3, 3);
 
-    auto* server = dynamic_cast<uaObjectNode*>(client.ReadNode(uaNodeId(2253u)).get());
+    node = client.ReadNode(uaNodeId(2253u));
+    auto* server = dynamic_cast<uaObjectNode*>(node.get());
     ASSERT_NE(server, nullptr);
     EXPECT_EQ(server->fDisplayName.fText, "Server");
     EXPECT_EQ(server->fEventNotifier & 1, 1);

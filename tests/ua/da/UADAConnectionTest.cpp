@@ -1,0 +1,131 @@
+// The UA connection of the toolkit against node-opcua: connect options, server status, item
+// properties as attributes, keep-alive, loss of the server, FindServers.
+#include <thread>
+
+#include "tests/ua/da/DAClientFixture.h"
+
+namespace vela::ua {
+namespace {
+
+using DAConnection = DAClientFixture;
+
+std::string KeyPath(const std::string& name) { return std::string(VELA_KEYS_DIR) + "/" + name; }
+
+TEST_F(DAConnection, ServerStatusInDAForm) {
+    client->SetActive(true);
+    ASSERT_TRUE(client->Active());
+    TServerStateRecord status;
+    client->GetServerInfo(status);
+    EXPECT_EQ(status.ProductName, "Vela test server");
+    EXPECT_EQ(status.StatusInfo, "Running");
+    EXPECT_EQ(status.ServerState, 0);
+    EXPECT_GT(status.Starttime, 0);
+    EXPECT_GE(status.Currenttime, status.Starttime);
+    EXPECT_FALSE(status.Version.empty());
+    EXPECT_EQ(status.BuildNumber, "1");
+    EXPECT_TRUE(client->Connection()->DoTimer());  // the keep-alive read
+}
+
+TEST_F(DAConnection, SecurityAndUserFromTheConnectionOptions) {
+    client->SetParam("ua-securitymode", "3");
+    client->SetParam("ua-securitypolicy", "5");  // Aes128_Sha256_RsaOaep
+    client->SetParam("ua-cert-file", KeyPath("cert2048.der"));
+    client->SetParam("ua-pkey-file", KeyPath("key2048.pem"));
+    client->SetParam("ua-usermode", "1");
+    client->SetParam("ua-user", "operator");
+    client->SetParam("ua-pass", "secret");
+    client->SetActive(true);
+    EXPECT_TRUE(client->Active());
+    TServerStateRecord status;
+    client->GetServerInfo(status);
+    EXPECT_EQ(status.StatusInfo, "Running");
+}
+
+TEST_F(DAConnection, BadOptionsFailTheConnect) {
+    struct Case {
+        const char* key;
+        const char* value;
+        const char* error;
+    };
+    const Case cases[] = {
+        {"ua-timeout", "ten", "'ten' is not a valid integer value"},
+        {"ua-securitymode", "7", "ua-securitymode 7 is out of range (1..3)"},
+        {"ua-usermode", "1", "UA Error ($802"},  // a user name without password is refused
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.key);
+        auto fresh = std::make_unique<TVelaDAClient>(&loop);
+        fresh->SetServerName(url_);
+        fresh->SetParam(c.key, c.value);
+        try {
+            fresh->SetActive(true);
+            ADD_FAILURE() << "connected";
+        } catch (const std::exception& e) {
+            EXPECT_NE(std::string(e.what()).find(c.error), std::string::npos) << e.what();
+        }
+        EXPECT_FALSE(fresh->Active());
+    }
+}
+
+TEST_F(DAConnection, ItemPropertiesAreAttributes) {
+    client->SetActive(true);
+    TStrings lines;
+    EXPECT_TRUE(client->QueryAvailableProperties(Id("Demo.Analog.Level"), lines));
+    // attributes 1..20 that a Variable has; the others answer BadAttributeIdInvalid and are left out
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.front().substr(0, 11), "1,\"Node Id\"");
+    bool value = false;
+    for (const auto& line : lines) value |= line.starts_with("13,\"Value\"");
+    EXPECT_TRUE(value);
+
+    Variant v;
+    EXPECT_TRUE(client->GetItemProperty(Id("Demo.Analog.Level"), 13, v));
+    EXPECT_EQ(v.ToDouble(), 42.5);
+    EXPECT_TRUE(client->GetItemProperty(Id("Demo.Analog.Level"), -303, v));
+    EXPECT_EQ(v.ToInt64(), 0);
+    EXPECT_TRUE(client->GetItemProperty(Id("Demo.Analog.Level"), -304, v));
+    EXPECT_EQ(v.Type(), vtDATE);
+    EXPECT_GT(v.ToDouble(), 40000.0);  // a date of this century
+    EXPECT_TRUE(client->GetItemProperty(Id("Demo.Analog.Level"), 1, v));
+    EXPECT_EQ(v.ToString(), Id("Demo.Analog.Level"));
+
+    lines.clear();
+    EXPECT_FALSE(client->QueryAvailableProperties(Id("No.Such.Node"), lines));
+}
+
+TEST_F(DAConnection, ALostServerIsReportedOnce) {
+    testing_support::ChildProcess server;
+    const int port = StartServer(server);
+    ASSERT_GT(port, 0);
+    client->SetServerName("opc.tcp://127.0.0.1:" + std::to_string(port));
+    int shutdowns = 0;
+    std::string reason;
+    client->OnServerShutdown = [&](TVelaClient&, const std::string& text) {
+        ++shutdowns;
+        reason = text;
+    };
+    client->SetActive(true);
+    TVelaGroup& group = ActiveGroup("G");
+    group.OPCItems().AddItem(Id("Demo.Dynamic.Fast"));
+    server.Stop(SIGKILL);
+    EXPECT_TRUE(Pump([&] { return shutdowns > 0; }, 20s));
+    Pump([] { return false; }, 300ms);
+    EXPECT_EQ(shutdowns, 1);
+    EXPECT_FALSE(client->Active());
+}
+
+TEST_F(DAConnection, FindServersListsTheServer) {
+    auto browser = FindConnectionClass(coUA, true)->IFCreateServerBrowser();
+    std::vector<std::string> found;
+    browser->execute(0, url_, [&](const std::string& caption, const std::string& name, const std::string& url,
+                                  tVelaServerSet types) {
+        EXPECT_EQ(types, ServerSetOf(svr_UA));
+        EXPECT_FALSE(name.empty());
+        found.push_back(caption + " " + url);
+    }, 0, "");
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_NE(found[0].find("opc.tcp://"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vela::ua
