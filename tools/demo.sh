@@ -1,6 +1,7 @@
 #!/bin/bash
-# The main job: builds the Windows target and runs the gateway as a COM local server under Wine,
-# answering a classic DA client out-of-process.
+# The main job: builds the Windows target, starts the demo UA server (node-opcua, the project's
+# script on 127.0.0.1) and, under Wine, lets the command-line client on the toolkit show it:
+# server status, a browse, reads, a write and live data changes over an encrypted channel.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -8,6 +9,22 @@ tools/setup.sh
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 tools/wine-prefix.sh start
-trap 'tools/wine-prefix.sh stop' EXIT
-WINE_CPU=0 tools/wine-run.sh build/windows/tests/com/da_test_client.exe \
-    "$root/build/windows/idl/opcda_ps.dll" "$root/build/windows/app/vela_gateway.exe"
+
+log=$(mktemp)
+node --security-revert=CVE-2023-46809 tools/ua-peer/test-server.js "$(mktemp -d)" >"$log" 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null || true; tools/wine-prefix.sh stop; rm -f "$log"' EXIT
+for _ in $(seq 1 240); do grep -q '^READY ' "$log" && break; sleep 0.25; done
+port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$log")
+[ -n "$port" ] || { cat "$log"; echo "the demo UA server did not start"; exit 1; }
+url="opc.tcp://127.0.0.1:$port"
+cli() { echo; echo "\$ vela_cli $url $*"; tools/wine-run.sh build/windows/cli/vela_cli.exe "$url" "$@"; }
+keys=(--mode encrypt --policy Basic256Sha256 --cert tests/ua/security/keys/cert2048.der
+      --key tests/ua/security/keys/key2048.pem)
+
+cli status
+cli browse "ns=1;s=Demo" --depth 2 --filter "[!B]*"
+cli read "ns=1;s=Demo.Static.Scalars.Double" "ns=1;s=Demo.Static.Arrays.StringArray" "ns=1;s=Demo.Analog.Level"
+cli write "ns=1;s=Demo.Analog.Level" 57.5 "${keys[@]}"
+cli subscribe "ns=1;s=Demo.Dynamic.Fast" "ns=1;s=Demo.Dynamic.Slow" "ns=1;s=Demo.Analog.Level" \
+    --rate 500 --seconds 5 "${keys[@]}"
