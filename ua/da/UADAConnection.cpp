@@ -206,6 +206,27 @@ void TVelaUADAConnection::DoConnect() {
         Disconnect();
         throw EOPCServerException(std::string(e.what()) + "\r\nUnable to connect to OPC server " + fuaClient->Url);
     }
+    ReadOperationLimits();
+}
+
+void TVelaUADAConnection::ReadOperationLimits() {
+    // Servers refuse calls with more operations than their limits (BadTooManyOperations): the
+    // groups split large item lists by these. A server without them has none.
+    limits_ = {};
+    try {
+        const std::vector<uaNodeId> nodes = {uaNodeId(11705u), uaNodeId(11707u), uaNodeId(11714u)};
+        const auto values = fuaClient->ReadNodeAttributes(nodes, {13}, 3);
+        const auto limit = [&](size_t index) -> uint32_t {
+            if (index >= values.size() || !IsGood(values[index].fStatusCode) || !values[index].fValue) return 0;
+            const auto* number = std::get_if<uint32_t>(&values[index].fValue->fScalar);
+            return number ? *number : 0;
+        };
+        limits_.maxNodesPerRead = limit(0);
+        limits_.maxNodesPerWrite = limit(1);
+        limits_.maxMonitoredItemsPerCall = limit(2);
+    } catch (const std::exception& e) {
+        Log(3, 0, std::string("operation limits not read: ") + e.what());
+    }
 }
 
 void TVelaUADAConnection::Disconnect() {

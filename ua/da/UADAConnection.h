@@ -28,6 +28,13 @@ struct UABindingSettings {
     static constexpr const char* browseRoot = "i=85";
 };
 
+// What the server takes per service call (its OperationLimits); 0 means no limit.
+struct UAOperationLimits {
+    uint32_t maxNodesPerRead = 0;
+    uint32_t maxNodesPerWrite = 0;
+    uint32_t maxMonitoredItemsPerCall = 0;
+};
+
 struct TuaSubscriptionAcknowledge {
     uint32_t fSubscriptionToAck = 0;
     uint32_t fSequenceToAck = 0;
@@ -103,6 +110,7 @@ public:
     VelaPtr<IVelaBrowser> CreateBrowser() override;
 
     int32_t NextGroupHandle() { return ++groupHandles_; }
+    const UAOperationLimits& OperationLimits() const { return limits_; }
 
     // --- the Publish loop, shared by the groups
     void RegisterSubscription(uint32_t subscriptionId, TVelaUADAGroup* group);
@@ -118,6 +126,7 @@ public:
 
 private:
     void DoConnect();
+    void ReadOperationLimits();
     void HandleServerShutdown(const std::string& reason) override;
     void PublishFault(const TuaObj* response);
     void PostConnectionLost(int64_t code);
@@ -132,6 +141,7 @@ private:
     std::atomic<bool> fPublishInProcess{false};
     std::atomic<bool> connectionLostPosted_{false};
     std::atomic<int32_t> groupHandles_{0};
+    UAOperationLimits limits_;
 };
 
 class tVelaUAServerBrowser final : public TVelaIntfComponent, public IVelaServerBrowser {

@@ -53,6 +53,17 @@ bool IsArrayValue(const uaVariant& value, bool extensionObjects) {
            (extensionObjects && value.fType.fBuildInType == bit_ExtensionObject);
 }
 
+// Slices of at most `per` items, all in one when per is 0: servers cap the operations per call.
+std::vector<TVelaItemList> Slices(const TVelaItemList& items, size_t per) {
+    if (per == 0 || items.Count() <= per) return {items};
+    std::vector<TVelaItemList> slices;
+    const auto& all = items.Items();
+    for (size_t at = 0; at < all.size(); at += per)
+        slices.emplace_back(std::vector<TVelaItemDataPtr>(all.begin() + static_cast<ptrdiff_t>(at),
+                                                          all.begin() + static_cast<ptrdiff_t>(std::min(at + per, all.size()))));
+    return slices;
+}
+
 }  // namespace
 
 int32_t VariantTypeToUAType(VarType type) {
@@ -296,6 +307,13 @@ bool TVelaUADAGroup::AddItems(TVelaItemList& items, bool add) {
     }
     ReadItemAttributes(items);
     if (!add) return true;
+    bool ok = true;
+    for (TVelaItemList& slice : Slices(items, connection_.OperationLimits().maxMonitoredItemsPerCall))
+        ok = CreateMonitoredItems(slice) && ok;
+    return ok;
+}
+
+bool TVelaUADAGroup::CreateMonitoredItems(TVelaItemList& items) {
     uaCreateMonitoredItems call(&Client().Requests());
     call.Request->fSubscriptionId = fSubId;
     call.Request->fTimestampsToReturn.fValue = 2;  // Both
@@ -333,6 +351,11 @@ bool TVelaUADAGroup::AddItems(TVelaItemList& items, bool add) {
 }
 
 void TVelaUADAGroup::ReadItemAttributes(TVelaItemList& items) {
+    for (TVelaItemList& slice : Slices(items, connection_.OperationLimits().maxNodesPerRead / 5))
+        ReadAttributesOf(slice);
+}
+
+void TVelaUADAGroup::ReadAttributesOf(TVelaItemList& items) {
     static constexpr uint32_t kAttributes[] = {4, 18, 14, 15, 13};  // DisplayName .. Value
     uaRead call(&Client().Requests());
     call.Request->fMaxAge = 0;
@@ -387,6 +410,12 @@ bool TVelaUADAGroup::RemoveItems(bool serverShutdown, TVelaItemList& items) {
         return false;
     }
     if (items.Empty()) return true;
+    const uint32_t limit = connection_.OperationLimits().maxMonitoredItemsPerCall;
+    if (limit != 0 && items.Count() > limit) {
+        bool ok = true;
+        for (TVelaItemList& slice : Slices(items, limit)) ok = RemoveItems(false, slice) && ok;
+        return ok;
+    }
     uaDeleteMonitoredItems call(&Client().Requests());
     call.Request->fSubscriptionId = fSubId;
     for (const auto& item : items) call.Request->fMonitoredItemIds.push_back(static_cast<uint32_t>(item->FServerHandle));
@@ -408,6 +437,12 @@ bool TVelaUADAGroup::RemoveItems(bool serverShutdown, TVelaItemList& items) {
 
 bool TVelaUADAGroup::SetActiveState(TVelaItemList& items, bool active) {
     CheckValidSubscription();
+    const uint32_t limit = connection_.OperationLimits().maxMonitoredItemsPerCall;
+    if (limit != 0 && items.Count() > limit) {
+        bool ok = true;
+        for (TVelaItemList& slice : Slices(items, limit)) ok = SetActiveState(slice, active) && ok;
+        return ok;
+    }
     uaSetMonitoringMode call(&Client().Requests());
     call.Request->fSubscriptionId = fSubId;
     call.Request->fMonitoringMode.fValue = active ? 2 : 0;
@@ -431,6 +466,12 @@ bool TVelaUADAGroup::SetActiveState(TVelaItemList& items, bool active) {
 
 bool TVelaUADAGroup::ReadItems(TVelaItemList& items, bool asynchronous) {
     CheckValidSubscription();
+    const uint32_t limit = connection_.OperationLimits().maxNodesPerRead;
+    if (!asynchronous && limit != 0 && items.Count() > limit) {
+        bool ok = true;
+        for (TVelaItemList& slice : Slices(items, limit)) ok = ReadItems(slice, false) && ok;
+        return ok;
+    }
     uaRead call(&Client().Requests());
     call.Request->fMaxAge = 0;
     call.Request->fTimestampsToReturn.fValue = 1;
@@ -511,6 +552,12 @@ uaDataValue TVelaUADAGroup::WriteValueOf(const TVelaItemData& item) {
 
 bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
     CheckValidSubscription();
+    const uint32_t limit = connection_.OperationLimits().maxNodesPerWrite;
+    if (!asynchronous && limit != 0 && items.Count() > limit) {
+        bool ok = true;
+        for (TVelaItemList& slice : Slices(items, limit)) ok = WriteItems(slice, false) && ok;
+        return ok;
+    }
     uaWrite call(&Client().Requests());
     for (const auto& item : items) {
         uaWriteValue write;

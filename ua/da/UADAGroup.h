@@ -69,6 +69,8 @@ private:
     void Subscribe(int32_t& updateRate, bool active);
     void DeleteSubscriptionStep();
     void ReadItemAttributes(TVelaItemList& items);
+    void ReadAttributesOf(TVelaItemList& items);
+    bool CreateMonitoredItems(TVelaItemList& items);
     bool ReadItems(TVelaItemList& items, bool asynchronous);
     bool WriteItems(TVelaItemList& items, bool asynchronous);
     uaDataValue WriteValueOf(const TVelaItemData& item);

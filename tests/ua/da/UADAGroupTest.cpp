@@ -227,6 +227,23 @@ TEST_F(DAGroups, AsynchronousReadsAndWritesComeBackAsMessages) {
     EXPECT_EQ(read.ToInt32(), -77);
 }
 
+// 2,500 items take 12,500 attribute reads, beyond the server's 10,000 per Read: the group
+// splits its calls by the server's operation limits instead of failing them all.
+TEST_F(DAGroups, LargeItemListsAreSplitByTheServersLimits) {
+    TVelaGroup& group = ActiveGroup("Bulk", true, 1000);
+    char name[40];
+    for (int i = 0; i < 2500; ++i) {
+        std::snprintf(name, sizeof name, "ns=1;s=Demo.Bulk.V%05d", i);
+        group.OPCItems().AddItem(name, true);
+    }
+    group.OPCItems().OPCAddAllItems(true);
+    size_t added = 0;
+    for (const auto& item : group.OPCItems()) added += item->FServerHandle != -1 && item->FLastError == 0;
+    EXPECT_EQ(added, 2500u);
+    EXPECT_EQ(group.OPCItems()[2499].fItemName, "V02499");
+    EXPECT_TRUE(group.SyncRead(nullptr, false));
+}
+
 TEST(VariantTypeToUAType, Table) {
     const std::pair<VarType, int32_t> cases[] = {
         {vtEMPTY, 0}, {vtNULL, 0}, {vtUNKNOWN, 0}, {vtI2, 4}, {vtI4, 6}, {vtR4, 10}, {vtR8, 11}, {vtCY, 11},

@@ -1,0 +1,72 @@
+// Data changes through the toolkit's UA binding: 10,000 monitored items at 100 ms on the
+// node-opcua demo server, delivered as data-change events on the owning thread. node-opcua
+// limits the absolute rate; what counts is our own CPU per delivered change (the server runs in
+// a process of its own and is not counted).
+#include <benchmark/benchmark.h>
+
+#include <sys/resource.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+
+#include "base/MainThread.h"
+#include "tests/support/ChildProcess.h"
+#include "toolkit/VelaDAClient.h"
+#include "ua/da/UADAConnection.h"
+
+using namespace vela;
+
+namespace {
+
+double CpuSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void DataChanges(benchmark::State& state) {
+    const auto itemCount = static_cast<int>(state.range(0));
+    setenv("UA_BULK", std::to_string(itemCount).c_str(), 1);
+    testing_support::ChildProcess server;
+    std::string line;
+    if (!server.Start({"node", std::string(VELA_UA_PEER_DIR) + "/test-server.js", "/tmp/vela-bench-pki"}) ||
+        !server.WaitForLine("READY ", &line)) {
+        state.SkipWithError("the node-opcua server did not start");
+        return;
+    }
+    const std::string url = "opc.tcp://127.0.0.1:" + line.substr(6, line.find_first_of("\r\n") - 6);
+    ua::RegisterUAConnection();
+    RunLoop loop;
+    TVelaDAClient client(&loop);
+    client.SetServerName(url);
+    client.SetActive(true);
+    client.OPCGroupDefault().UpdateRate = 100;
+    TVelaGroup& group = client.OPCGroups().Add("bulk", true, true);
+    char name[32];
+    for (int i = 0; i < itemCount; ++i) {
+        std::snprintf(name, sizeof name, "ns=1;s=Demo.Bulk.V%05d", i);
+        group.OPCItems().AddItem(name, true);
+    }
+    group.OPCItems().OPCAddAllItems(true);
+    std::atomic<int64_t> changes{0};
+    client.OnDatachange = [&](TVelaDAClient&, TVelaItemList& items) { changes += static_cast<int64_t>(items.Count()); };
+    loop.RunUntil([&] { return changes > itemCount; }, std::chrono::seconds(30));  // the first full round
+
+    for (auto _ : state) {
+        const int64_t before = changes;
+        const double cpu = CpuSeconds();
+        const auto start = std::chrono::steady_clock::now();
+        loop.RunUntil([] { return false; }, std::chrono::seconds(10));
+        const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const auto delivered = static_cast<double>(changes - before);
+        state.counters["changes_per_s"] = delivered / seconds;
+        state.counters["cpu_us_per_change"] = delivered > 0 ? (CpuSeconds() - cpu) * 1e6 / delivered : 0;
+        state.counters["cpu_share"] = (CpuSeconds() - cpu) / seconds;
+    }
+    client.SetActive(false);
+}
+BENCHMARK(DataChanges)->Arg(10000)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
+
+}  // namespace
