@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "tests/ua/da/DAClientFixture.h"
+#include "ua/da/UADAGroup.h"
 
 namespace vela::ua {
 namespace {
@@ -112,6 +113,61 @@ TEST_F(DAConnection, ALostServerIsReportedOnce) {
     Pump([] { return false; }, 300ms);
     EXPECT_EQ(shutdowns, 1);
     EXPECT_FALSE(client->Active());
+}
+
+// The Publish loop's bookkeeping, fed with crafted responses while no Publish is under way (the
+// only group is inactive, so the loop is idle).
+TEST_F(DAConnection, PublishResponsesAcknowledgementsAndFaults) {
+    client->SetActive(true);
+    client->SetLogLevel(1);
+    std::vector<std::string> logged;
+    client->OnLog = [&](TVelaClient&, const TVelaLogMsg& message) { logged.push_back(message.Msg); };
+    int shutdowns = 0;
+    std::string reason;
+    client->OnServerShutdown = [&](TVelaClient&, const std::string& text) {
+        ++shutdowns;
+        reason = text;
+    };
+    TVelaGroup& group = client->OPCGroups().Add("Idle", false, true);
+    auto* connection = dynamic_cast<TVelaUADAConnection*>(client->Connection()->GetObject());
+    ASSERT_NE(connection, nullptr);
+    const uint32_t subscription = dynamic_cast<TVelaUADAGroup*>(group.ServerGroup()->GetObject())->SubscriptionId();
+    EXPECT_EQ(connection->ActiveGroups(), 0);
+    EXPECT_EQ(connection->PublishResponseTimeout(), 400000000);  // no active group
+
+    auto publish = std::make_unique<uaPublishResponse>();
+    publish->fSubscriptionId = subscription;
+    publish->fAvailableSequenceNumbers = {5, 6};
+    connection->UADoPublishResponse(std::move(publish));
+    const auto acks = connection->PendingAcknowledgements();
+    ASSERT_EQ(acks.size(), 2u);
+    EXPECT_EQ(acks[0].fSubscriptionToAck, subscription);
+    EXPECT_EQ(acks[0].fSequenceToAck, 5u);
+    EXPECT_EQ(acks[1].fSequenceToAck, 6u);
+
+    publish = std::make_unique<uaPublishResponse>();
+    publish->fSubscriptionId = subscription + 1000;
+    publish->fResults = {0, 0x80280000};
+    connection->UADoPublishResponse(std::move(publish));
+    EXPECT_TRUE(Pump([&] { return logged.size() >= 2; }));
+    EXPECT_NE(std::find(logged.begin(), logged.end(), "The subscription id is not valid."), logged.end());
+    EXPECT_NE(std::find(logged.begin(), logged.end(), std::to_string(static_cast<int32_t>(0x80280000))), logged.end());
+
+    auto noSubscription = std::make_unique<uaPublishResponse>();
+    noSubscription->fResponseHeader.fServiceResult = 0x80790000;  // BadNoSubscription: ignored
+    connection->UADoPublishResponse(std::move(noSubscription));
+    Pump([] { return false; }, 200ms);
+    EXPECT_EQ(shutdowns, 0);
+
+    group.SetIsActive(true);  // the next Publish takes the acknowledgements along
+    EXPECT_TRUE(connection->PendingAcknowledgements().empty());
+    EXPECT_EQ(connection->ActiveGroups(), 1);
+
+    connection->UADoPublishResponse(nullptr);  // a Publish that timed out ends the connection
+    EXPECT_TRUE(Pump([&] { return shutdowns > 0; }));
+    EXPECT_EQ(reason.substr(0, 9), "$80850000");  // BadRequestTimeout
+    Pump([] { return false; }, 200ms);
+    EXPECT_EQ(shutdowns, 1);
 }
 
 TEST_F(DAConnection, FindServersListsTheServer) {
