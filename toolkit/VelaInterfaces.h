@@ -91,6 +91,19 @@ private:
     T* p_ = nullptr;
 };
 
+// The answer of a QueryInterface: the interface with an added reference when it is one the
+// object has, else 0x80004002 (no such interface).
+template <typename Interface>
+int32_t AnswerQuery(Interface* self, bool known, void** object) {
+    if (!known) {
+        *object = nullptr;
+        return static_cast<int32_t>(0x80004002);
+    }
+    *object = self;
+    self->AddRef();
+    return 0;
+}
+
 // Queries an interface; an empty pointer when the object does not have it.
 template <typename To, typename From>
 VelaPtr<To> VelaQuery(const VelaPtr<From>& from, const VelaGuid& iid) {

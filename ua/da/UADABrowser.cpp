@@ -54,13 +54,7 @@ TVelaUADABrowser::TVelaUADABrowser(TVelaUADAConnection& connection)
       connection_(connection) {}
 
 int32_t TVelaUADABrowser::QueryInterface(const VelaGuid& iid, void** object) {
-    if (iid == IID_IVelaBrowser || iid == IID_IVelaUnknown) {
-        *object = static_cast<IVelaBrowser*>(this);
-        AddRef();
-        return 0;
-    }
-    *object = nullptr;
-    return static_cast<int32_t>(0x80004002);
+    return AnswerQuery(static_cast<IVelaBrowser*>(this), iid == IID_IVelaBrowser || iid == IID_IVelaUnknown, object);
 }
 
 TVelaUAClient& TVelaUADABrowser::Client() const { return connection_.Client(); }

@@ -181,13 +181,7 @@ TVelaUADAConnection::~TVelaUADAConnection() {
 }
 
 int32_t TVelaUADAConnection::QueryInterface(const VelaGuid& iid, void** object) {
-    if (iid == IID_IVelaDAConnection || iid == IID_IVelaConnection || iid == IID_IVelaUnknown) {
-        *object = static_cast<IVelaDAConnection*>(this);
-        AddRef();
-        return 0;
-    }
-    *object = nullptr;
-    return static_cast<int32_t>(0x80004002);
+    return AnswerQuery(static_cast<IVelaDAConnection*>(this), iid == IID_IVelaDAConnection || iid == IID_IVelaConnection || iid == IID_IVelaUnknown, object);
 }
 
 void TVelaUADAConnection::Connect(const std::string& clientName, const std::string& server, int32_t,
@@ -532,13 +526,7 @@ void TVelaUADAConnection::PostConnectionLost(int64_t code) {
 // ---------------------------------------------------------------- server browser
 
 int32_t tVelaUAServerBrowser::QueryInterface(const VelaGuid& iid, void** object) {
-    if (iid == IID_IVelaServerBrowser || iid == IID_IVelaUnknown) {
-        *object = static_cast<IVelaServerBrowser*>(this);
-        AddRef();
-        return 0;
-    }
-    *object = nullptr;
-    return static_cast<int32_t>(0x80004002);
+    return AnswerQuery(static_cast<IVelaServerBrowser*>(this), iid == IID_IVelaServerBrowser || iid == IID_IVelaUnknown, object);
 }
 
 void tVelaUAServerBrowser::execute(tVelaServerSet, const std::string& computer, const tVelaAddServerEvent& onAdd,

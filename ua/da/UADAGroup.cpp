@@ -64,6 +64,15 @@ std::vector<TVelaItemList> Slices(const TVelaItemList& items, size_t per) {
     return slices;
 }
 
+// Runs the operation once per slice when the list is beyond the limit; nothing when it is not.
+template <typename Operation>
+std::optional<bool> SplitCall(TVelaItemList& items, uint32_t limit, Operation operation) {
+    if (limit == 0 || items.Count() <= limit) return std::nullopt;
+    bool ok = true;
+    for (TVelaItemList& slice : Slices(items, limit)) ok = operation(slice) && ok;
+    return ok;
+}
+
 }  // namespace
 
 int32_t VariantTypeToUAType(VarType type) {
@@ -94,13 +103,7 @@ TVelaUADAGroup::~TVelaUADAGroup() {
 }
 
 int32_t TVelaUADAGroup::QueryInterface(const VelaGuid& iid, void** object) {
-    if (iid == IID_IVelaGroup || iid == IID_IVelaUnknown) {
-        *object = static_cast<IVelaGroup*>(this);
-        AddRef();
-        return 0;
-    }
-    *object = nullptr;
-    return static_cast<int32_t>(0x80004002);
+    return AnswerQuery(static_cast<IVelaGroup*>(this), iid == IID_IVelaGroup || iid == IID_IVelaUnknown, object);
 }
 
 TVelaUAClient& TVelaUADAGroup::Client() const { return connection_.Client(); }
@@ -307,10 +310,10 @@ bool TVelaUADAGroup::AddItems(TVelaItemList& items, bool add) {
     }
     ReadItemAttributes(items);
     if (!add) return true;
-    bool ok = true;
-    for (TVelaItemList& slice : Slices(items, connection_.OperationLimits().maxMonitoredItemsPerCall))
-        ok = CreateMonitoredItems(slice) && ok;
-    return ok;
+    if (auto split = SplitCall(items, connection_.OperationLimits().maxMonitoredItemsPerCall,
+                               [&](TVelaItemList& slice) { return CreateMonitoredItems(slice); }))
+        return *split;
+    return CreateMonitoredItems(items);
 }
 
 bool TVelaUADAGroup::CreateMonitoredItems(TVelaItemList& items) {
@@ -410,12 +413,9 @@ bool TVelaUADAGroup::RemoveItems(bool serverShutdown, TVelaItemList& items) {
         return false;
     }
     if (items.Empty()) return true;
-    const uint32_t limit = connection_.OperationLimits().maxMonitoredItemsPerCall;
-    if (limit != 0 && items.Count() > limit) {
-        bool ok = true;
-        for (TVelaItemList& slice : Slices(items, limit)) ok = RemoveItems(false, slice) && ok;
-        return ok;
-    }
+    if (auto split = SplitCall(items, connection_.OperationLimits().maxMonitoredItemsPerCall,
+                               [&](TVelaItemList& slice) { return RemoveItems(false, slice); }))
+        return *split;
     uaDeleteMonitoredItems call(&Client().Requests());
     call.Request->fSubscriptionId = fSubId;
     for (const auto& item : items) call.Request->fMonitoredItemIds.push_back(static_cast<uint32_t>(item->FServerHandle));
@@ -437,12 +437,9 @@ bool TVelaUADAGroup::RemoveItems(bool serverShutdown, TVelaItemList& items) {
 
 bool TVelaUADAGroup::SetActiveState(TVelaItemList& items, bool active) {
     CheckValidSubscription();
-    const uint32_t limit = connection_.OperationLimits().maxMonitoredItemsPerCall;
-    if (limit != 0 && items.Count() > limit) {
-        bool ok = true;
-        for (TVelaItemList& slice : Slices(items, limit)) ok = SetActiveState(slice, active) && ok;
-        return ok;
-    }
+    if (auto split = SplitCall(items, connection_.OperationLimits().maxMonitoredItemsPerCall,
+                               [&](TVelaItemList& slice) { return SetActiveState(slice, active); }))
+        return *split;
     uaSetMonitoringMode call(&Client().Requests());
     call.Request->fSubscriptionId = fSubId;
     call.Request->fMonitoringMode.fValue = active ? 2 : 0;
@@ -466,12 +463,10 @@ bool TVelaUADAGroup::SetActiveState(TVelaItemList& items, bool active) {
 
 bool TVelaUADAGroup::ReadItems(TVelaItemList& items, bool asynchronous) {
     CheckValidSubscription();
-    const uint32_t limit = connection_.OperationLimits().maxNodesPerRead;
-    if (!asynchronous && limit != 0 && items.Count() > limit) {
-        bool ok = true;
-        for (TVelaItemList& slice : Slices(items, limit)) ok = ReadItems(slice, false) && ok;
-        return ok;
-    }
+    if (!asynchronous)
+        if (auto split = SplitCall(items, connection_.OperationLimits().maxNodesPerRead,
+                                   [&](TVelaItemList& slice) { return ReadItems(slice, false); }))
+            return *split;
     uaRead call(&Client().Requests());
     call.Request->fMaxAge = 0;
     call.Request->fTimestampsToReturn.fValue = 1;
@@ -552,12 +547,10 @@ uaDataValue TVelaUADAGroup::WriteValueOf(const TVelaItemData& item) {
 
 bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
     CheckValidSubscription();
-    const uint32_t limit = connection_.OperationLimits().maxNodesPerWrite;
-    if (!asynchronous && limit != 0 && items.Count() > limit) {
-        bool ok = true;
-        for (TVelaItemList& slice : Slices(items, limit)) ok = WriteItems(slice, false) && ok;
-        return ok;
-    }
+    if (!asynchronous)
+        if (auto split = SplitCall(items, connection_.OperationLimits().maxNodesPerWrite,
+                                   [&](TVelaItemList& slice) { return WriteItems(slice, false); }))
+            return *split;
     uaWrite call(&Client().Requests());
     for (const auto& item : items) {
         uaWriteValue write;
