@@ -103,8 +103,8 @@ TVelaUAClient::TVelaUAClient()
           if (!fTcp) throw uaConnectionException("not connected");
           fTcp->SendRequest(id, request);
       }) {
-    requests_.OnLog = [this](int severity, uint32_t type, const TuaObj*, const std::string& text) {
-        Log(severity, type, text);
+    requests_.OnLog = [this](int severity, uint32_t type, const TuaObj* data, const std::string& text) {
+        Log(severity, type, text, data);
     };
 }
 
@@ -118,8 +118,8 @@ TVelaUAClient::~TVelaUAClient() {
     }
 }
 
-void TVelaUAClient::Log(int severity, uint32_t type, const std::string& text) const {
-    if (OnLog && !destroying_) OnLog(severity, type, text);
+void TVelaUAClient::Log(int severity, uint32_t type, const std::string& text, const TuaObj* data) const {
+    if (OnLog && !destroying_) OnLog(severity, type, text, data);
 }
 
 void TVelaUAClient::SetActive(bool active) {

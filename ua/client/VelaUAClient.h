@@ -88,7 +88,8 @@ public:
     // Supplies the client's private key (PEM) and certificate (DER); false leaves them to the
     // executable's resources "VelaPrivateKey" and "VelaPublicCertificate", else to SecurityKeypair.
     std::function<bool(std::vector<uint8_t>& privateKey, std::vector<uint8_t>& publicCertificate)> OnGetCertificate;
-    std::function<void(int severity, uint32_t type, const std::string& text)> OnLog;
+    // data: the request or response the entry is about, when there is one
+    std::function<void(int severity, uint32_t type, const std::string& text, const TuaObj* data)> OnLog;
     // Each status poll; setting shutdown treats the server as gone.
     std::function<void(uint32_t statusCode, const uaServerStatusDataType* status, bool& shutdown)> OnServerStatusRead;
 
@@ -153,7 +154,7 @@ private:
     void StopStatusTimer();
     void StatusLoop(int interval);
     uint32_t NextSessionNumber();
-    void Log(int severity, uint32_t type, const std::string& text) const;
+    void Log(int severity, uint32_t type, const std::string& text, const TuaObj* data = nullptr) const;
 
     std::unique_ptr<uaStackClient> fTcp;
     std::mutex tcpLock_;

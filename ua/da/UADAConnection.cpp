@@ -128,20 +128,21 @@ bool TVelaUAConnection::SetOptionBase(const std::string& name, const std::string
 void TVelaUAConnection::SetLogLevel(int32_t level) {
     fLogLevel = level;
     if (level != 0)
-        fuaClient->OnLog = [this](int severity, uint32_t type, const std::string& text) {
-            HandleClientLog(severity, type, text);
+        fuaClient->OnLog = [this](int severity, uint32_t type, const std::string& text, const TuaObj* data) {
+            HandleClientLog(severity, type, text, data);
         };
     else
         fuaClient->OnLog = nullptr;
 }
 
-void TVelaUAConnection::HandleClientLog(int severity, uint32_t type, const std::string& text) {
+void TVelaUAConnection::HandleClientLog(int severity, uint32_t type, const std::string& text, const TuaObj* data) {
     if (fLogLevel <= 0 || !Owner()) return;
     auto message = std::make_unique<TVelaLogMsg>();
     message->LogTime = NowLocal();
     message->LogSeverity = severity;
     message->LogType = type;
     message->Msg = text;
+    if (fLogLevel > 1 && data) message->Detail = data->ToString();
     Owner()->PostMsg(kMsgLog, std::move(message), type);
 }
 

@@ -76,7 +76,7 @@ protected:
 
 private:
     bool ProvideKeyFiles(std::vector<uint8_t>& privateKey, std::vector<uint8_t>& certificate) const;
-    void HandleClientLog(int severity, uint32_t type, const std::string& text);
+    void HandleClientLog(int severity, uint32_t type, const std::string& text, const TuaObj* data = nullptr);
 };
 
 class TVelaUADAConnection final : public TVelaUAConnection, public IVelaDAConnection {

@@ -119,9 +119,13 @@ TEST_F(DAConnection, ALostServerIsReportedOnce) {
 // only group is inactive, so the loop is idle).
 TEST_F(DAConnection, PublishResponsesAcknowledgementsAndFaults) {
     client->SetActive(true);
-    client->SetLogLevel(1);
+    client->SetLogLevel(2);  // with the structures' text as detail
     std::vector<std::string> logged;
-    client->OnLog = [&](TVelaClient&, const TVelaLogMsg& message) { logged.push_back(message.Msg); };
+    bool detail = false;
+    client->OnLog = [&](TVelaClient&, const TVelaLogMsg& message) {
+        logged.push_back(message.Msg);
+        detail |= message.Detail.find("SubscriptionId") != std::string::npos;
+    };
     int shutdowns = 0;
     std::string reason;
     client->OnServerShutdown = [&](TVelaClient&, const std::string& text) {
@@ -152,6 +156,7 @@ TEST_F(DAConnection, PublishResponsesAcknowledgementsAndFaults) {
     EXPECT_TRUE(Pump([&] { return logged.size() >= 2; }));
     EXPECT_NE(std::find(logged.begin(), logged.end(), "The subscription id is not valid."), logged.end());
     EXPECT_NE(std::find(logged.begin(), logged.end(), std::to_string(static_cast<int32_t>(0x80280000))), logged.end());
+    EXPECT_TRUE(detail);  // the CreateSubscription exchange was logged with its structures
 
     auto noSubscription = std::make_unique<uaPublishResponse>();
     noSubscription->fResponseHeader.fServiceResult = 0x80790000;  // BadNoSubscription: ignored

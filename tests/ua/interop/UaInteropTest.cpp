@@ -147,7 +147,7 @@ TEST_F(NodeOpcuaServer, TokensAreRenewedWhileTheSessionRuns) {
     Configure(client, TuaSecurePolicy::uaSPBasic256Sha256, TuaSecureMode::uaSSignAndEncrypt);
     client.ChannelLifetime = 1000;
     std::vector<std::string> problems;
-    client.OnLog = [&](int severity, uint32_t, const std::string& text) {
+    client.OnLog = [&](int severity, uint32_t, const std::string& text, const TuaObj*) {
         if (severity >= 3) problems.push_back(text);
     };
     client.SetActive(true);
