@@ -139,10 +139,11 @@ bool TVelaUADABrowser::BrowseFolder(const TVelaBrowseItem& folder) {
 
 bool TVelaUADABrowser::BrowseNextRefs(const uaByteString& continuationPoint, Seen& seen) {
     // A loop rather than recursion: a server handing out continuation points forever must not
-    // exhaust the stack; an empty answer ends it.
+    // exhaust the stack; an empty answer ends it, and so does a folder beyond any real size.
+    constexpr size_t kMaxEntries = 1000000;
     uaByteString point = continuationPoint;
     bool ok = true;
-    while (!point.empty()) {
+    while (!point.empty() && FBrowseItems->Count() < kMaxEntries) {
         uaBrowseNext call(&Client().Requests());
         call.Request->fReleaseContinuationPoints = false;
         call.Request->fContinuationPoints = {point};

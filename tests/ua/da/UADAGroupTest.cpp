@@ -114,6 +114,13 @@ TEST_F(DAGroups, ArraysAndABooleanToAnItemOfUnknownType) {
 
 TEST_F(DAGroups, AccessRightsAndBadStatusReachTheItems) {
     TVelaGroup& group = ActiveGroup("G");
+    // no value to read: the base type comes from the DataType attribute
+    auto writeOnly = group.OPCItems().AddItem(Id("Demo.Static.Access.WriteOnly"));
+    EXPECT_EQ(writeOnly->FAccessRights & 3, 2);
+    EXPECT_EQ(writeOnly->fBaseDatatype, 6);
+    EXPECT_EQ(writeOnly->FQuality, 0x803A0000u);  // BadNotReadable
+    writeOnly->WriteSync(Variant("17"));
+    EXPECT_EQ(writeOnly->FLastError, 0);
     auto readOnly = group.OPCItems().AddItem(Id("Demo.Static.Access.ReadOnly"));
     EXPECT_THROW(readOnly->WriteSync(Variant(1)), EOPCException);
     EXPECT_EQ(static_cast<uint32_t>(readOnly->FLastError), 0x803B0000u);  // BadNotWritable
