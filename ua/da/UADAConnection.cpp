@@ -435,11 +435,11 @@ void TVelaUADAConnection::DoPublish() {
             }
             fSubscriptionAcknowledgements.clear();
         }
-        // The handler keeps the connection alive until it has run.
-        VelaPtr<IVelaDAConnection> self(this);
+        // No reference in the handler: the connection owns the client that keeps it, and a
+        // reference there would keep both alive for as long as a Publish waits.
         publish.RunAsync({}, fPublishResponseTimeout,
-                         [self](uint32_t, std::unique_ptr<TuaObj> response, const std::any&) {
-                             static_cast<TVelaUADAConnection*>(self.get())->UADoPublishResponse(std::move(response));
+                         [this](uint32_t, std::unique_ptr<TuaObj> response, const std::any&) {
+                             UADoPublishResponse(std::move(response));
                          });
     } catch (...) {
         fPublishInProcess = false;

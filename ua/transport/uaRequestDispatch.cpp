@@ -401,6 +401,14 @@ void uaRequestDispatcher::BeginDisconnect() {
         open.swap(fOpenRequests);
     }
     for (auto& [id, request] : open) request->fEvent.Set();
+    // Requests taken back here are never completed: their time-outs go too, with the handlers
+    // and whatever the handlers hold.
+    decltype(deadlines_) timed;
+    {
+        std::lock_guard timer(timerLock_);
+        timed.swap(deadlines_);
+    }
+    timed.clear();
     std::lock_guard lock(slotLock_);
     if (fOpenRequest) fOpenRequest->fEvent.Set();
 }

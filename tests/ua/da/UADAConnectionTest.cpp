@@ -175,6 +175,26 @@ TEST_F(DAConnection, PublishResponsesAcknowledgementsAndFaults) {
     EXPECT_EQ(shutdowns, 1);
 }
 
+// A Publish left waiting by a server that died must not keep the connection alive once its
+// client lets go of it.
+TEST_F(DAConnection, NothingOutlivesTheClient) {
+    testing_support::ChildProcess server;
+    const int port = StartServer(server);
+    ASSERT_GT(port, 0);
+    client->SetServerName("opc.tcp://127.0.0.1:" + std::to_string(port));
+    bool lost = false;
+    client->OnServerShutdown = [&](TVelaClient&, const std::string&) { lost = true; };
+    client->SetActive(true);
+    TVelaGroup& group = ActiveGroup("G", true, 1000);
+    group.OPCItems().AddItem(Id("Demo.Dynamic.Slow"));
+    IVelaConnection* connection = client->Connection();
+    connection->AddRef();
+    server.Stop(SIGKILL);
+    EXPECT_TRUE(Pump([&] { return lost; }, 20s));
+    client.reset();
+    EXPECT_EQ(connection->Release(), 0u);  // ours was the last reference
+}
+
 TEST_F(DAConnection, FindServersListsTheServer) {
     auto browser = FindConnectionClass(coUA, true)->IFCreateServerBrowser();
     std::vector<std::string> found;
