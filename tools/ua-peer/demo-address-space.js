@@ -3,6 +3,7 @@
 //   Objects/Demo/Static/Arrays    writable arrays
 //   Objects/Demo/Static/Access    ReadOnly, WriteOnly
 //   Objects/Demo/Static/Bad       a variable whose value has a bad status
+//   Objects/Demo/Static/OldSource a value with a source timestamp of 2020-01-01
 //   Objects/Demo/Analog           analog items with engineering units and ranges
 //   Objects/Demo/Dynamic          Fast (changes every 100 ms), Slow (every second)
 //   Objects/Demo/Deep/Level1/Level2/Level3/Value
@@ -79,6 +80,12 @@ function build(server) {
         value: { timestamped_get: () => new DataValue({ value: new Variant({ dataType: DataType.Double, value: 0 }),
                                           statusCode: StatusCodes.BadSensorFailure,
                                           sourceTimestamp: new Date(), serverTimestamp: new Date() }) } });
+
+    // a value whose source time lies in the past: server and source timestamps differ
+    namespace.addVariable({ componentOf: stat, browseName: "OldSource", nodeId: "s=Demo.Static.OldSource",
+        dataType: "Double", minimumSamplingInterval: 100,
+        value: { timestamped_get: () => new DataValue({ value: new Variant({ dataType: DataType.Double, value: 1 }),
+                                          sourceTimestamp: new Date(Date.UTC(2020, 0, 1)), serverTimestamp: new Date() }) } });
 
     const analog = folder(demo, "Analog", "Demo.Analog");
     let level = 42.5;

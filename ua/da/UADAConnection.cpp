@@ -309,7 +309,7 @@ bool TVelaUADAConnection::QueryAvailableProperties(TVelaPropertyRequests& items,
 
     uaRead read(&fuaClient->Requests());
     read.Request->fMaxAge = 0;
-    read.Request->fTimestampsToReturn.fValue = 1;  // Server
+    read.Request->fTimestampsToReturn.fValue = TimestampsToReturn();
     for (const auto& item : items)
         for (int32_t id : numeric) {
             uaReadValueId value;

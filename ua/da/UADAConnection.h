@@ -53,6 +53,8 @@ public:
     bool ServerTimeStamp() const { return fServerTimeStamp; }
     // The timestamp an item shows for a data value: server or source, by option "timestamp".
     DateTime ItemTimeStamp(const uaDataValue& value) const;
+    // What Reads ask for: the one timestamp items show (Server 1, Source 0).
+    int32_t TimestampsToReturn() const { return fServerTimeStamp ? 1 : 0; }
     // Logs through the toolkit (message 5637) when the log level is above 0.
     void Log(int32_t severity, uint32_t type, const std::string& text);
 

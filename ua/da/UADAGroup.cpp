@@ -362,7 +362,7 @@ void TVelaUADAGroup::ReadAttributesOf(TVelaItemList& items) {
     static constexpr uint32_t kAttributes[] = {4, 18, 14, 15, 13};  // DisplayName .. Value
     uaRead call(&Client().Requests());
     call.Request->fMaxAge = 0;
-    call.Request->fTimestampsToReturn.fValue = 1;  // Server
+    call.Request->fTimestampsToReturn.fValue = connection_.TimestampsToReturn();
     for (const auto& item : items)
         for (uint32_t attribute : kAttributes) call.Request->fNodesToRead.push_back(ValueOf(item->FItemID, attribute));
     call.RunSync();
@@ -469,7 +469,7 @@ bool TVelaUADAGroup::ReadItems(TVelaItemList& items, bool asynchronous) {
             return *split;
     uaRead call(&Client().Requests());
     call.Request->fMaxAge = 0;
-    call.Request->fTimestampsToReturn.fValue = 1;
+    call.Request->fTimestampsToReturn.fValue = connection_.TimestampsToReturn();
     for (const auto& item : items) call.Request->fNodesToRead.push_back(ValueOf(item->FItemID, 13));
     if (asynchronous) {
         auto list = std::make_shared<TVelaItemList>(items.Items());

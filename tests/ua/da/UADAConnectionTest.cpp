@@ -68,6 +68,23 @@ TEST_F(DAConnection, BadOptionsFailTheConnect) {
     }
 }
 
+TEST_F(DAConnection, TheTimestampOptionChoosesServerOrSourceTime) {
+    client->SetActive(true);
+    TVelaGroup& group = ActiveGroup("G", false);
+    auto item = group.OPCItems().AddItem(Id("Demo.Static.OldSource"));
+    const DateTime source = EncodeDateTime({2020, 1, 1, 0, 0, 0, 0});
+    TVelaItemList list(item);
+    group.SyncRead(&list, false);
+    EXPECT_GT(item->FTimeStamp, source + 365);  // the server's time: now
+    EXPECT_TRUE(client->Connection()->SetOption("TimeStamp", "0"));
+    group.SyncRead(&list, false);
+    EXPECT_EQ(item->FTimeStamp, source);
+    EXPECT_TRUE(client->Connection()->SetOption("timestamp", ""));  // no value: server time again
+    group.SyncRead(&list, false);
+    EXPECT_GT(item->FTimeStamp, source + 365);
+    EXPECT_FALSE(client->Connection()->SetOption("no-such-option", "1"));
+}
+
 TEST_F(DAConnection, ItemPropertiesAreAttributes) {
     client->SetActive(true);
     TStrings lines;
