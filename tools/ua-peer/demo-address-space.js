@@ -4,6 +4,7 @@
 //   Objects/Demo/Static/Access    ReadOnly, WriteOnly
 //   Objects/Demo/Static/Bad       a variable whose value has a bad status
 //   Objects/Demo/Static/OldSource a value with a source timestamp of 2020-01-01
+//   Objects/Demo/Static/Range     a writable structure (an extension object of type Range)
 //   Objects/Demo/Analog           analog items with engineering units and ranges
 //   Objects/Demo/Dynamic          Fast (changes every 100 ms), Slow (every second)
 //   Objects/Demo/Deep/Level1/Level2/Level3/Value
@@ -11,7 +12,7 @@
 // Node ids are strings in namespace 1: "Demo.Static.Scalars.Double" and so on.
 "use strict";
 const { Variant, DataType, StatusCodes, AccessLevelFlag, standardUnits, LocalizedText, QualifiedName,
-        DataValue, coerceNodeId } = require("node-opcua");
+        DataValue, Range, coerceNodeId } = require("node-opcua");
 
 const scalars = [
     ["Boolean", DataType.Boolean, true],
@@ -80,6 +81,12 @@ function build(server) {
         value: { timestamped_get: () => new DataValue({ value: new Variant({ dataType: DataType.Double, value: 0 }),
                                           statusCode: StatusCodes.BadSensorFailure,
                                           sourceTimestamp: new Date(), serverTimestamp: new Date() }) } });
+
+    // a structure: an extension object of type Range
+    let range = new Variant({ dataType: DataType.ExtensionObject, value: new Range({ low: 0, high: 100 }) });
+    namespace.addVariable({ componentOf: stat, browseName: "Range", nodeId: "s=Demo.Static.Range",
+        dataType: "Range", minimumSamplingInterval: 100,
+        value: { get: () => range, set: (v) => { range = v; return StatusCodes.Good; } } });
 
     // a value whose source time lies in the past: server and source timestamps differ
     namespace.addVariable({ componentOf: stat, browseName: "OldSource", nodeId: "s=Demo.Static.OldSource",

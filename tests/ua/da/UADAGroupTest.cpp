@@ -112,6 +112,24 @@ TEST_F(DAGroups, ArraysAndABooleanToAnItemOfUnknownType) {
     EXPECT_TRUE(flag->FValue.BoolValue());
 }
 
+// A structure travels as the bytes of its encoding; a write replaces the body and keeps the type.
+TEST_F(DAGroups, ExtensionObjectsAreWrittenAsTheirBody) {
+    TVelaGroup& group = ActiveGroup("G", false);
+    auto range = group.OPCItems().AddItem(Id("Demo.Static.Range"));
+    EXPECT_EQ(range->fBaseDatatype, 22);
+    ASSERT_TRUE(range->FValue.IsArray());
+    EXPECT_EQ(range->FValue.Array().Size(), 16u);  // two Doubles: low 0, high 100
+    const double bounds[2] = {1.5, 2.5};
+    std::vector<Variant> bytes;
+    for (size_t i = 0; i < sizeof bounds; ++i) bytes.emplace_back(reinterpret_cast<const uint8_t*>(bounds)[i]);
+    const Variant body = Variant::FromElements(vtUI1, bytes);
+    range->WriteSync(body);
+    EXPECT_EQ(range->FLastError, 0);
+    TVelaItemList list(range);
+    group.SyncRead(&list, false);
+    EXPECT_EQ(Text(range->FValue), Text(body));
+}
+
 TEST_F(DAGroups, AccessRightsAndBadStatusReachTheItems) {
     TVelaGroup& group = ActiveGroup("G");
     // no value to read: the base type comes from the DataType attribute
