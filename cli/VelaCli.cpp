@@ -176,7 +176,7 @@ void Browse(TVelaDAClient& client, const Arguments& args) {
     auto filter = args.options.find("--filter");
     if (args.flat) {
         browser.SetFilter(filter != args.options.end() ? filter->second : "");
-        browser.ShowLeafs(true);
+        browser.Browse(true);  // every kind of node: the walk descends through folders too
         for (const auto& item : browser.Items()) std::cout << item->GetItemId() << std::endl;
         return;
     }

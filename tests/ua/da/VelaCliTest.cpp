@@ -31,6 +31,9 @@ TEST_F(VelaCli, StatusReadWriteAndSubscribe) {
     const std::string changes = RunCli(url_ + " subscribe 'ns=1;s=Demo.Dynamic.Fast' --rate 200 --seconds 2");
     EXPECT_NE(changes.find("change 3"), std::string::npos) << changes;
     EXPECT_NE(RunCli(url_ + " browse --depth 2").find("+ Demo  [ns=1;s=Demo]"), std::string::npos);
+    EXPECT_EQ(RunCli(url_ + " browse 'ns=1;s=Demo.Static' --flat --filter '*Arrays.*'"),
+              "ns=1;s=Demo.Static.Arrays.BooleanArray\nns=1;s=Demo.Static.Arrays.Int32Array\n"
+              "ns=1;s=Demo.Static.Arrays.DoubleArray\nns=1;s=Demo.Static.Arrays.StringArray\n");
     EXPECT_NE(RunCli("opc.tcp://127.0.0.1:1 status").find("error: "), std::string::npos);
 }
 
