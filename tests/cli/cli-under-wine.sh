@@ -1,0 +1,34 @@
+#!/bin/bash
+# vela_cli.exe under Wine against the node-opcua test server on 127.0.0.1: the toolkit client,
+# the UA binding and the UA stack on Winsock, unsecured and over Basic256Sha256 SignAndEncrypt.
+#   cli-under-wine.sh <vela_cli.exe> <source dir>
+set -uo pipefail
+cli=$1
+root=$2
+log=$(mktemp)
+pki=$(mktemp -d)
+node --security-revert=CVE-2023-46809 "$root/tools/ua-peer/test-server.js" "$pki" >"$log" 2>&1 &
+server=$!
+trap 'kill $server 2>/dev/null; rm -rf "$log" "$pki"' EXIT
+for _ in $(seq 1 240); do grep -q '^READY ' "$log" && break; sleep 0.25; done
+port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$log")
+[ -n "$port" ] || { echo "RESULT: FAILED (the UA server did not start)"; exit 1; }
+url="opc.tcp://127.0.0.1:$port"
+keys=(--mode encrypt --policy Basic256Sha256 --cert "$root/tests/ua/security/keys/cert2048.der"
+      --key "$root/tests/ua/security/keys/key2048.pem")
+failed=0
+expect() {  # expect <text> <vela_cli arguments...>
+    local want=$1; shift
+    local out
+    out=$("$root/tools/wine-run.sh" "$cli" "$url" "$@" 2>&1 | tr -d '\r')
+    if grep -qF -- "$want" <<<"$out"; then echo "ok: $*"; else echo "FAILED: $* (wanted: $want)"; echo "$out"; failed=1; fi
+}
+expect "state:       Running" status
+expect "ns=1;s=Demo.Static.Arrays.StringArray = [a, b, c]  quality 0x00000000 Good" \
+    read "ns=1;s=Demo.Static.Arrays.StringArray"
+expect "ns=1;s=Demo.Static.Scalars.Int64 = -77  quality 0x00000000 Good" \
+    write "ns=1;s=Demo.Static.Scalars.Int64" -77 "${keys[@]}"
+expect "+ Level3  [ns=1;s=Demo.Deep.Level1.Level2.Level3]" browse "ns=1;s=Demo.Deep" --depth 3
+expect "change 3" subscribe "ns=1;s=Demo.Dynamic.Fast" --rate 200 --seconds 3 "${keys[@]}"
+if [ $failed = 0 ]; then echo "RESULT: PASSED"; else echo "RESULT: FAILED"; fi
+exit $failed
