@@ -1,19 +1,11 @@
 #!/bin/bash
 # vela_cli.exe under Wine against the node-opcua test server on 127.0.0.1: the toolkit client,
 # the UA binding and the UA stack on Winsock, unsecured and over Basic256Sha256 SignAndEncrypt.
-#   cli-under-wine.sh <vela_cli.exe> <source dir>
+#   tools/with-ua-server.sh cli-under-wine.sh <vela_cli.exe> <source dir>
 set -uo pipefail
 cli=$1
 root=$2
-log=$(mktemp)
-pki=$(mktemp -d)
-node --security-revert=CVE-2023-46809 "$root/tools/ua-peer/test-server.js" "$pki" >"$log" 2>&1 &
-server=$!
-trap 'kill $server 2>/dev/null; rm -rf "$log" "$pki"' EXIT
-for _ in $(seq 1 240); do grep -q '^READY ' "$log" && break; sleep 0.25; done
-port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$log")
-[ -n "$port" ] || { echo "RESULT: FAILED (the UA server did not start)"; exit 1; }
-url="opc.tcp://127.0.0.1:$port"
+url=${VELA_UA_URL:?run me through tools/with-ua-server.sh}
 keys=(--mode encrypt --policy Basic256Sha256 --cert "$root/tests/ua/security/keys/cert2048.der"
       --key "$root/tests/ua/security/keys/key2048.pem")
 failed=0

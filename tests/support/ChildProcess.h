@@ -1,7 +1,22 @@
 #pragma once
 // A helper process of a test (a UA server, a proxy): started with its standard output on a
-// pipe, stopped with a signal and, when it does not end within five seconds, killed.
+// pipe, stopped with a signal and, when it does not end within five seconds, killed. POSIX only:
+// under Wine the helpers are started by the test's wrapper script and Start fails.
 #include <signal.h>
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+namespace vela::testing_support {
+class ChildProcess {
+public:
+    bool Start(const std::vector<std::string>&, bool = false) { return false; }
+    bool WaitForLine(const std::string&, std::string* = nullptr, int = 90) { return false; }
+    void Stop(int = 0) {}
+    bool Running() const { return false; }
+};
+}  // namespace vela::testing_support
+#else
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,3 +96,4 @@ private:
 };
 
 }  // namespace vela::testing_support
+#endif

@@ -25,6 +25,15 @@ namespace {
 using namespace security;
 using Bytes = std::vector<uint8_t>;
 
+// The crypto back-ends of this build: OpenSSL only in native builds.
+std::vector<TuaSecurityLib> Libraries() {
+#ifdef VELA_HAVE_OPENSSL
+    return {TuaSecurityLib::uaSNative, TuaSecurityLib::uaSOpenSSL};
+#else
+    return {TuaSecurityLib::uaSNative};
+#endif
+}
+
 TEST_F(NodeOpcuaServer, EndpointsOverAnUnsecuredChannel) {
     uaStackClient client;
     client.Connect(url_, 5000);
@@ -111,6 +120,7 @@ TEST_F(NodeOpcuaServer, AnonymousSessionReadsWritesAndReconnects) {
     EXPECT_EQ(disconnects, 2);
 }
 
+#ifndef _WIN32  // needs a server of its own
 // A server that dies under an active client: the client notices, becomes inactive and reports
 // the shutdown once.
 TEST_F(NodeOpcuaServer, LostServerEndsTheSessionAndIsReportedOnce) {
@@ -139,6 +149,8 @@ TEST_F(NodeOpcuaServer, LostServerEndsTheSessionAndIsReportedOnce) {
     EXPECT_EQ(reasons.size(), 1u);
     EXPECT_THROW(client.ReadNodeAttributes({uaNodeId(2258u)}, {13}), Exception);
 }
+
+#endif
 
 // A short token lifetime: the renew timer renews at three quarters of it and traffic goes on
 // under the new keys.
@@ -243,7 +255,7 @@ void PrintTo(const SessionCase& c, std::ostream* os) {
 
 std::vector<SessionCase> AllSessionCases() {
     std::vector<SessionCase> cases;
-    for (TuaSecurityLib library : {TuaSecurityLib::uaSNative, TuaSecurityLib::uaSOpenSSL})
+    for (TuaSecurityLib library : Libraries())
         for (TuaSecurityUser user : {TuaSecurityUser::Anonymous, TuaSecurityUser::UserName, TuaSecurityUser::Certificate}) {
             cases.push_back({TuaSecurePolicy::uaSPNone, TuaSecureMode::uaSNone, library, user});
             for (TuaSecurePolicy policy : {TuaSecurePolicy::uaSPBasic128Rsa15, TuaSecurePolicy::uaSPBasic256,
@@ -413,7 +425,7 @@ std::vector<SecuredCase> AllSecuredCases() {
     for (TuaSecurePolicy p : {TuaSecurePolicy::uaSPBasic128Rsa15, TuaSecurePolicy::uaSPBasic256, TuaSecurePolicy::uaSPBasic256Sha256,
                               TuaSecurePolicy::uaSPAes128_Sha256_RsaOaep, TuaSecurePolicy::uaSPAes256_Sha256_RsaPss})
         for (TuaSecureMode m : {TuaSecureMode::uaSSign, TuaSecureMode::uaSSignAndEncrypt})
-            for (TuaSecurityLib l : {TuaSecurityLib::uaSNative, TuaSecurityLib::uaSOpenSSL}) cases.push_back({p, m, l});
+            for (TuaSecurityLib l : Libraries()) cases.push_back({p, m, l});
     return cases;
 }
 
