@@ -7,14 +7,10 @@
 #include <vector>
 
 #include "base/Exception.h"
+#include "base/Text.h"
 
 namespace vela {
 namespace {
-
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
 
 std::string PercentDecode(const std::string& text) {
     std::string out;
@@ -101,7 +97,7 @@ ProxySetting ParseProxy(const std::string& proxyUrl) {
     ProxySetting setting;
     const size_t schemeEnd = proxyUrl.find("://");
     if (proxyUrl.empty() || schemeEnd == std::string::npos) return setting;
-    const std::string scheme = Lower(proxyUrl.substr(0, schemeEnd));
+    const std::string scheme = AsciiLower(proxyUrl.substr(0, schemeEnd));
     if (scheme == "http" || scheme == "urn") setting.kind = ProxySetting::Kind::HttpConnect;
     else if (scheme == "socks4") setting.kind = ProxySetting::Kind::Socks4;
     else return setting;

@@ -1,5 +1,6 @@
 #pragma once
 // Small text rules used across modules.
+#include <string>
 #include <string_view>
 
 namespace vela {
@@ -8,6 +9,8 @@ namespace vela {
 std::string_view TrimBlanks(std::string_view text);
 // Equal without regard to ASCII case.
 bool EqualsNoCase(std::string_view a, std::string_view b);
+// The text with ASCII letters in lower case.
+std::string AsciiLower(std::string_view text);
 // A file-name mask over the whole text: "*" any run, "?" one character, "[abc]", "[a-z]" and
 // "[!abc]" one character of (or not of) the set; letters compare without regard to ASCII case.
 // A "[" without its "]" stands for itself.

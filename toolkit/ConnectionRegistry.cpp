@@ -1,10 +1,10 @@
 #include "toolkit/ConnectionRegistry.h"
 
 #include <algorithm>
-#include <cctype>
 #include <mutex>
 #include <vector>
 
+#include "base/Text.h"
 #include "toolkit/VelaExceptions.h"
 
 namespace vela {
@@ -86,9 +86,7 @@ void ClearConnectionRegistry() {
 }
 
 tVelaConnectionType DetectConnectionType(const std::string& serverName, tVelaConnectionType current) {
-    std::string lower = serverName;
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    const std::string lower = AsciiLower(serverName);
     if (lower.find("opc.tcp://") != std::string::npos) return coUA;
     if (lower.find("http://") != std::string::npos) return coXML;
     return current;

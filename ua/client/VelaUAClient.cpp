@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/FileData.h"
+#include "base/Text.h"
 #include "ua/client/IdentityFiles.h"
 #include "ua/security/Random.h"
 #include "ua/security/Rsa.h"
@@ -38,11 +39,6 @@ int ModeValue(TuaSecureMode mode) {
     }
 }
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    return text;
-}
-
 struct UrlParts {
     std::string scheme, authority, rest;  // "opc.tcp", "host:port", "/path…"
 };
@@ -64,7 +60,7 @@ UrlParts SplitUrl(const std::string& url) {
 
 std::string ComparableUrl(std::string url) {
     while (!url.empty() && url.back() == '/') url.pop_back();
-    return Lower(url);
+    return AsciiLower(url);
 }
 
 // The policy URI after the common prefix of the published policies, or the whole URI.
@@ -217,7 +213,7 @@ bool TVelaUAClient::SelectEndpoint() {
     const int wantedMode = ModeValue(SecurityMode);
     std::string offered;
     for (auto& endpoint : call.Response->fEndpoints) {
-        const bool tcp = Lower(SplitUrl(endpoint.fEndpointUrl).scheme) == "opc.tcp";
+        const bool tcp = AsciiLower(SplitUrl(endpoint.fEndpointUrl).scheme) == "opc.tcp";
         if (tcp)
             offered += std::string("\n") + ModeName(endpoint.fSecurityMode.fValue) + " - " +
                        ShortPolicy(endpoint.fSecurityPolicyUri);
@@ -474,13 +470,20 @@ void TVelaUAClient::StartRenewTimer(bool secure) {
     renewThread_ = std::thread([this, secure, interval] { RenewLoop(secure, interval); });
 }
 
-void TVelaUAClient::StopRenewTimer() {
-    if (!renewThread_.joinable()) return;
-    renewStop_ = true;
-    renewWake_.Set();
-    if (renewThread_.get_id() != std::this_thread::get_id()) renewThread_.join();
-    else renewThread_.detach();
+namespace {
+
+// Ends a timer thread; one that stops itself (from its own callback) is let go instead of joined.
+void StopTimerThread(std::thread& thread, std::atomic<bool>& stop, Event& wake) {
+    if (!thread.joinable()) return;
+    stop = true;
+    wake.Set();
+    if (thread.get_id() != std::this_thread::get_id()) thread.join();
+    else thread.detach();
 }
+
+}  // namespace
+
+void TVelaUAClient::StopRenewTimer() { StopTimerThread(renewThread_, renewStop_, renewWake_); }
 
 void TVelaUAClient::RenewLoop(bool secure, uint32_t interval) {
     // three quarters of the lifetime, rounded half to even
@@ -532,13 +535,7 @@ void TVelaUAClient::StartStatusTimer() {
     statusThread_ = std::thread([this, interval = fKeepAlive] { StatusLoop(interval); });
 }
 
-void TVelaUAClient::StopStatusTimer() {
-    if (!statusThread_.joinable()) return;
-    statusStop_ = true;
-    statusWake_.Set();
-    if (statusThread_.get_id() != std::this_thread::get_id()) statusThread_.join();
-    else statusThread_.detach();
-}
+void TVelaUAClient::StopStatusTimer() { StopTimerThread(statusThread_, statusStop_, statusWake_); }
 
 void TVelaUAClient::StatusLoop(int interval) {
     while (!statusStop_) {
@@ -613,7 +610,7 @@ std::vector<uaVariant> TVelaUAClient::MethodCall(const std::string& objectId, co
                                                  const std::vector<uaVariant>& inputs) {
     uaCall call(&requests_);
     uaCallMethodRequest method;
-    if (Lower(objectId) != "nil") method.fObjectId = ParseNodeId(objectId);
+    if (AsciiLower(objectId) != "nil") method.fObjectId = ParseNodeId(objectId);
     method.fMethodId = ParseNodeId(methodId);
     method.fInputArguments = inputs;
     call.Request->fMethodsToCall.push_back(std::move(method));

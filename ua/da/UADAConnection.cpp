@@ -22,11 +22,6 @@
 namespace vela::ua {
 namespace {
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
 std::string Trimmed(const std::string& text) { return std::string(TrimBlanks(text)); }
 
 // The integer of an option text; a text that is not one raises the conversion error.
@@ -111,7 +106,7 @@ void TVelaUAConnection::DisconnectBase() {
 }
 
 bool TVelaUAConnection::SetOptionBase(const std::string& name, const std::string& rawValue) {
-    const std::string option = Lower(Trimmed(name));
+    const std::string option = AsciiLower(Trimmed(name));
     const std::string value = Trimmed(rawValue);
     const bool present = !value.empty();
     if (option == "timestamp") fServerTimeStamp = present ? ToInteger(value) > 0 : true;
@@ -545,7 +540,7 @@ void tVelaUAServerBrowser::execute(tVelaServerSet, const std::string& computer, 
         for (const auto& server : find.Response->fServers) {
             if (server.fApplicationType.fValue != 0 && server.fApplicationType.fValue != 2) continue;
             for (const auto& url : server.fDiscoveryUrls)
-                if (Lower(url).find("opc.tcp") != std::string::npos)
+                if (AsciiLower(url).find("opc.tcp") != std::string::npos)
                     onAdd(server.fApplicationName.fText, server.fApplicationUri, url, ServerSetOf(svr_UA));
         }
     client.SetActive(false);

@@ -28,23 +28,22 @@ THMAC::THMAC(THashAlgorithm hash, std::span<const uint8_t> key) : hash_(hash) {
 
 Bytes THMAC::Compute(std::span<const uint8_t> data) const { return Compute(data, {}); }
 
-Bytes THMAC::Compute(std::span<const uint8_t> a, std::span<const uint8_t> b) const {
-    if (hash_ == THashAlgorithm::SHA1) {
-        Sha1 inner = inner1_, outer = outer1_;
-        inner.Update(a);
-        inner.Update(b);
-        const auto d = inner.Final();
-        outer.Update(d);
-        const auto mac = outer.Final();
-        return Bytes(mac.begin(), mac.end());
-    }
-    Sha256 inner = inner256_, outer = outer256_;
+namespace {
+
+// The MAC of a then b, from hash states that have absorbed the padded keys already.
+template <typename Hash>
+Bytes Mac(Hash inner, Hash outer, std::span<const uint8_t> a, std::span<const uint8_t> b) {
     inner.Update(a);
     inner.Update(b);
-    const auto d = inner.Final();
-    outer.Update(d);
+    outer.Update(inner.Final());
     const auto mac = outer.Final();
     return Bytes(mac.begin(), mac.end());
+}
+
+}  // namespace
+
+Bytes THMAC::Compute(std::span<const uint8_t> a, std::span<const uint8_t> b) const {
+    return hash_ == THashAlgorithm::SHA1 ? Mac(inner1_, outer1_, a, b) : Mac(inner256_, outer256_, a, b);
 }
 
 Bytes PSHA_impl(THashAlgorithm hash, std::span<const uint8_t> label, std::span<const uint8_t> secret,

@@ -17,6 +17,16 @@
 
 namespace vela::ua {
 
+// The connect's error text, or empty when it connected.
+inline std::string ConnectError(TVelaUAClient& client) {
+    try {
+        client.SetActive(true);
+        return {};
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+}
+
 inline std::vector<uint8_t> ReadFile(const std::string& name) {
     std::ifstream in(std::string(VELA_KEYS_DIR) + "/" + name, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});

@@ -24,16 +24,6 @@ std::string TempFile(const std::string& name, const std::string& content) {
     return path;
 }
 
-// The connect's error text, or empty when it connected.
-std::string ConnectError(TVelaUAClient& client) {
-    try {
-        client.SetActive(true);
-        return {};
-    } catch (const std::exception& e) {
-        return e.what();
-    }
-}
-
 using IdentityFiles = NodeOpcuaServer;
 
 TEST_F(IdentityFiles, IssuedTokenFromAFile) {
