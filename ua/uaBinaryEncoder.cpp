@@ -41,6 +41,16 @@ size_t MinEncodedSize(uaBuildInType type) {
     }
 }
 
+// Fixed-size values that any bytes make: once the count fits the bytes left, all will decode.
+bool AlwaysDecodes(uaBuildInType type) {
+    switch (type) {
+        case bit_Boolean: case bit_SByte: case bit_Byte: case bit_Int16: case bit_UInt16: case bit_Int32:
+        case bit_UInt32: case bit_Int64: case bit_UInt64: case bit_Float: case bit_Double: case bit_DateTime:
+        case bit_StatusCode: case bit_Guid: return true;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 // --- encoder ---
@@ -496,10 +506,8 @@ uaVariant TuaBinaryDecoder::ReadStructureField(uaBuildInType type, int valueRank
         v.fScalar = ReadScalar(type);
         return v;
     }
-    const size_t n = ReadArrayLength(MinEncodedSize(type));
     v.fType = {type, 1};
-    v.fArray.reserve(n);
-    for (size_t i = 0; i < n; ++i) v.fArray.push_back(ReadScalar(type));
+    ReadScalarArray(type, v.fArray);
     return v;
 }
 
@@ -512,6 +520,16 @@ void TuaBinaryDecoder::ReadString(std::string& v, size_t maxLength) {
     Need(take);
     v.assign(reinterpret_cast<const char*>(bytes_.data() + pos_), take);
     pos_ += take;
+}
+
+void TuaBinaryDecoder::ReadScalarArray(uaBuildInType type, std::vector<uaScalar>& values) {
+    const size_t n = ReadArrayLength(MinEncodedSize(type));
+    values.clear();
+    if (AlwaysDecodes(type)) values.reserve(n);
+    for (size_t i = 0; i < n; ++i) {
+        MakeRoom(values, n);
+        values.push_back(ReadScalar(type));
+    }
 }
 
 size_t TuaBinaryDecoder::ReadArrayLength(size_t minElementSize) {
@@ -535,10 +553,8 @@ std::optional<uaVariant> TuaBinaryDecoder::ReadVariantBody(uint8_t encoding) {
         throw uaDecodingError("Invalid built-in type " + std::to_string(static_cast<int>(type)) + " in a Variant");
     uaVariant v;
     if (encoding & 0x80) {
-        const size_t n = ReadArrayLength(MinEncodedSize(type));
         v.fType = {type, 1};
-        v.fArray.reserve(n);
-        for (size_t i = 0; i < n; ++i) v.fArray.push_back(ReadScalar(type));
+        ReadScalarArray(type, v.fArray);
         if (encoding & 0x40) {
             std::vector<int32_t> dimensions;
             ReadArray(dimensions);

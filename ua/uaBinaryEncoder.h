@@ -3,11 +3,13 @@
 // buffer; the decoder reads a byte span and bounds every length it reads by the bytes that
 // remain and by its limits, so hostile input ends in a uaDecodingError, never in a huge
 // allocation, unbounded recursion or a read past the end.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <span>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "ua/uaBuiltinTypes.h"
@@ -25,6 +27,24 @@ struct uaDecodingLimits {
     size_t maxArrayLength = 16 * 1024 * 1024;  // elements
     int maxDepth = 100;                        // nested variants, data values, diagnostics, structures
 };
+
+// The fewest bytes one value of a built-in type takes on the wire: array counts are checked
+// against it. 0 for types it does not cover (structures have their own, see uaStructureBase.h).
+template <typename T>
+inline constexpr size_t kMinEncodedSize = std::is_arithmetic_v<T> ? sizeof(T) : 0;
+template <> inline constexpr size_t kMinEncodedSize<std::string> = 4;
+template <> inline constexpr size_t kMinEncodedSize<uaByteString> = 4;
+template <> inline constexpr size_t kMinEncodedSize<uaGuid> = 16;
+template <> inline constexpr size_t kMinEncodedSize<uaNodeId> = 2;
+template <> inline constexpr size_t kMinEncodedSize<uaExpandedNodeId> = 2;
+template <> inline constexpr size_t kMinEncodedSize<uaQualifiedName> = 6;
+template <> inline constexpr size_t kMinEncodedSize<uaLocalizedText> = 1;
+template <> inline constexpr size_t kMinEncodedSize<uaExtensionObject> = 3;
+template <> inline constexpr size_t kMinEncodedSize<uaVariant> = 1;
+template <> inline constexpr size_t kMinEncodedSize<uaDataValue> = 1;
+template <> inline constexpr size_t kMinEncodedSize<uaDiagnosticInfo> = 1;
+template <typename T>
+inline constexpr size_t kMinEncodedSize<std::optional<T>> = kMinEncodedSize<T>;
 
 class TuaBinaryEncoder {
 public:
@@ -157,13 +177,23 @@ public:
     void ReadString(std::string& v, size_t maxLength);
     // An array length: -1 and below mean empty; more than the limit or than the bytes left
     // allow (at least minElementSize each) raises.
-    size_t ReadArrayLength(size_t minElementSize = 1);
+    size_t ReadArrayLength(size_t minElementSize);
     template <typename T>
     void ReadArray(std::vector<T>& values) {
-        const size_t n = ReadArrayLength();
+        static_assert(kMinEncodedSize<T> > 0, "structures pass their own minimum size");
+        ReadArray(values, kMinEncodedSize<T>);
+    }
+    template <typename T>
+    void ReadArray(std::vector<T>& values, size_t minElementSize) {
+        const size_t n = ReadArrayLength(minElementSize);
         values.clear();
-        values.resize(n);
-        for (T& v : values) Read(v);
+        // The count alone is the sender's word: only numbers, which cannot fail once the
+        // count fits, get all their room at once.
+        if constexpr (std::is_arithmetic_v<T> || std::is_same_v<T, uaGuid>) values.reserve(n);
+        for (size_t i = 0; i < n; ++i) {
+            MakeRoom(values, n);
+            Read(values.emplace_back());
+        }
     }
     // The numeric id of a message's type node id (0 for other id forms).
     uint32_t ReadMessageId();
@@ -182,6 +212,16 @@ private:
         return v;
     }
     void Need(size_t n) const;
+    // Room for one more of at most n elements, grown geometrically from a small start: memory
+    // follows the elements that did decode, whatever count the message claims.
+    template <typename T>
+    static void MakeRoom(std::vector<T>& values, size_t n) {
+        if (values.size() < values.capacity()) return;
+        constexpr size_t kFirst = std::max<size_t>(1, kFirstArrayBytes / sizeof(T));
+        values.reserve(std::min(n, std::max(kFirst, values.capacity() * 2)));
+    }
+    static constexpr size_t kFirstArrayBytes = 16 * 1024;
+    void ReadScalarArray(uaBuildInType type, std::vector<uaScalar>& values);
     // Values whose mask byte 0x00 means "absent".
     template <typename T>
     void ReadAbsentOnZeroMask(std::optional<T>& v) {

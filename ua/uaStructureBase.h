@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "ua/uaBinaryEncoder.h"
@@ -72,6 +73,43 @@ struct FieldEncoder {
     void EnumArray(const char*, const std::vector<int32_t>& values, uaEnumText) { e.WriteArray(values); }
 };
 
+template <typename T>
+size_t MinEncodedSize();
+
+// Sums the fewest bytes each field can take on the wire.
+struct FieldMinSize {
+    size_t total = 0;
+    template <typename T>
+    void operator()(const char*, const T&) {
+        total += MinEncodedSize<T>();
+    }
+    template <typename T>
+    void operator()(const char*, const std::vector<T>&) {
+        total += 4;  // the null array
+    }
+    void DateTime(const char*, const vela::DateTime&) { total += 8; }
+    void DateTimeArray(const char*, const std::vector<vela::DateTime>&) { total += 4; }
+    void Enum(const char*, const int32_t&, uaEnumText) { total += 4; }
+    void EnumArray(const char*, const std::vector<int32_t>&, uaEnumText) { total += 4; }
+};
+
+// The fewest bytes a value of T takes on the wire: for a structure, the sum over its fields.
+template <typename T>
+size_t MinEncodedSize() {
+    if constexpr (std::is_base_of_v<TuaObj, T>) {
+        static const size_t size = [] {
+            T probe;
+            FieldMinSize sum;
+            probe.VisitFields(sum);
+            return sum.total;
+        }();
+        return size;
+    } else {
+        static_assert(kMinEncodedSize<T> > 0, "a field type without a minimum encoded size");
+        return kMinEncodedSize<T>;
+    }
+}
+
 struct FieldDecoder {
     TuaBinaryDecoder& d;
     template <typename T>
@@ -80,7 +118,7 @@ struct FieldDecoder {
     }
     template <typename T>
     void operator()(const char*, std::vector<T>& values) {
-        d.ReadArray(values);
+        d.ReadArray(values, MinEncodedSize<T>());
     }
     void DateTime(const char*, vela::DateTime& value) { d.ReadDateTime(value); }
     void DateTimeArray(const char*, std::vector<vela::DateTime>& values);

@@ -1,10 +1,37 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <new>
 
 #include "ua/uaBinaryEncoder.h"
+#include "ua/uaStructures.h"
+
+// Every operator new of the program passes here; bytes are only counted on a thread that
+// asked to, so the rest of the suite is untouched.
+namespace {
+thread_local bool tCounting = false;
+thread_local size_t tAllocated = 0;
+}  // namespace
+
+#if defined(__GNUC__) && !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"  // these news are malloc, these deletes free
+#endif
+void* operator new(std::size_t size) {
+    if (tCounting) tAllocated += size;
+    if (void* p = std::malloc(size ? size : 1)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    if (tCounting) tAllocated += size;
+    return std::malloc(size ? size : 1);
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { std::free(p); }
 
 namespace vela::ua {
 namespace {
@@ -323,6 +350,157 @@ TEST(StructureFields, ValuesWithoutTheirEncodingByte) {
     d.ReadString(clipped, 2);
     EXPECT_EQ(clipped, "ab");
     EXPECT_EQ(d.Remaining(), 1u);  // the clipped byte stays
+}
+
+}  // namespace
+}  // namespace vela::ua
+
+namespace vela::ua {
+namespace {
+
+// The bytes operator new handed out while f ran on this thread.
+template <typename F>
+size_t BytesAllocatedBy(F&& f) {
+    tAllocated = 0;
+    tCounting = true;
+    try {
+        f();
+    } catch (...) {
+        tCounting = false;
+        throw;
+    }
+    tCounting = false;
+    return tAllocated;
+}
+
+// A response's header, then one array's count and whatever bytes follow it.
+Bytes ResponseWithArray(int32_t count, size_t bodySize, uint8_t filler, const Bytes& first = {}) {
+    TuaBinaryEncoder e;
+    uaResponseHeader header;
+    header.fRequestHandle = 7;
+    header.Encode(e);
+    e.Write(count);
+    Bytes bytes = e.TakeBuffer();
+    bytes.insert(bytes.end(), first.begin(), first.end());
+    bytes.resize(bytes.size() + bodySize - first.size(), filler);
+    return bytes;
+}
+
+constexpr size_t kMiB = 1024 * 1024;
+
+TEST(ArrayMinimumSizes, StructuresSumTheirFields) {
+    EXPECT_EQ(MinEncodedSize<uaReadValueId>(), 2u + 4 + 4 + 6);
+    EXPECT_EQ(MinEncodedSize<uaResponseHeader>(), 8u + 4 + 4 + 1 + 4 + 3);
+    EXPECT_EQ(MinEncodedSize<uaApplicationDescription>(), 4u + 4 + 1 + 4 + 4 + 4 + 4);
+    EXPECT_EQ(MinEncodedSize<uaEndpointDescription>(), 4u + 25 + 4 + 4 + 4 + 4 + 4 + 1);
+    EXPECT_EQ(MinEncodedSize<uaDataValue>(), 1u);
+    EXPECT_EQ(MinEncodedSize<std::string>(), 4u);
+    EXPECT_EQ(MinEncodedSize<double>(), 8u);
+}
+
+TEST(ArrayMinimumSizes, TheSmallestElementsStillDecode) {
+    // All-zero endpoints take exactly the minimum: the bound must not refuse them.
+    const int32_t count = 1000;
+    const Bytes bytes = ResponseWithArray(count, count * MinEncodedSize<uaEndpointDescription>(), 0);
+    TuaBinaryDecoder d(bytes);
+    uaGetEndpointsResponse response;
+    d.Read(response);
+    EXPECT_EQ(response.fEndpoints.size(), 1000u);
+    EXPECT_EQ(d.Remaining(), 0u);
+    TuaBinaryEncoder e;
+    response.Encode(e);
+    EXPECT_EQ(e.Buffer().size(), bytes.size());
+}
+
+TEST(HostileArrays, EndpointCountBeyondTheBytesRaises) {
+    // One byte per endpoint used to be enough to pass, and the count was allocated up front.
+    const Bytes bytes = ResponseWithArray(1 << 20, 1 << 20, 0);
+    TuaBinaryDecoder d(bytes);
+    uaGetEndpointsResponse response;
+    try {
+        d.Read(response);
+        FAIL();
+    } catch (const uaDecodingError& e) {
+        EXPECT_NE(std::string(e.what()).find("cannot fit"), std::string::npos) << e.what();
+    }
+    EXPECT_EQ(response.fEndpoints.capacity(), 0u);
+}
+
+TEST(HostileArrays, NestedStructureArraysAreCheckedToo) {
+    // One endpoint, whose token policies claim far more than the bytes left.
+    Bytes first(MinEncodedSize<uaEndpointDescription>(), 0);
+    const size_t tokensAt = 4 + 25 + 4 + 4 + 4;
+    first[tokensAt + 2] = 0x01;  // 65536 policies
+    const Bytes bytes = ResponseWithArray(1, 4096, 0, first);
+    TuaBinaryDecoder d(bytes);
+    uaGetEndpointsResponse response;
+    EXPECT_THROW(d.Read(response), uaDecodingError);
+    ASSERT_EQ(response.fEndpoints.size(), 1u);
+    EXPECT_EQ(response.fEndpoints[0].fUserIdentityTokens.capacity(), 0u);
+}
+
+TEST(HostileArrays, MemoryFollowsTheElementsThatDecode) {
+    // A count that fits the megabyte, then one good endpoint and garbage.
+    const size_t body = kMiB;
+    const auto count = static_cast<int32_t>(body / MinEncodedSize<uaEndpointDescription>());
+    const Bytes bytes = ResponseWithArray(count, body, 0x7F, Bytes(MinEncodedSize<uaEndpointDescription>(), 0));
+    uaGetEndpointsResponse response;
+    const size_t allocated = BytesAllocatedBy([&] {
+        TuaBinaryDecoder d(bytes);
+        EXPECT_THROW(d.Read(response), uaDecodingError);
+    });
+    EXPECT_EQ(response.fEndpoints.size(), 2u);
+    EXPECT_LE(response.fEndpoints.capacity() * sizeof(uaEndpointDescription), 64u * 1024);
+    EXPECT_LE(allocated, 64u * 1024);  // was count * sizeof(uaEndpointDescription), about 9 MB
+}
+
+TEST(HostileArrays, DataValueCountOfAMegabyteAllocatesLittle) {
+    // Values take one byte at least: a megabyte may claim a million of them, none decodes.
+    const Bytes bytes = ResponseWithArray(static_cast<int32_t>(kMiB), kMiB, 0x7F);
+    uaReadResponse response;
+    const size_t allocated = BytesAllocatedBy([&] {
+        TuaBinaryDecoder d(bytes);
+        EXPECT_THROW(d.Read(response), uaDecodingError);
+    });
+    EXPECT_LE(allocated, 64u * 1024);  // was a million uaDataValues, about 280 MB
+}
+
+TEST(HostileArrays, VariantArrayOfAMegabyteAllocatesLittle) {
+    Bytes bytes{0x80 | bit_Variant, 0x00, 0x00, 0x10, 0x00};  // a million variants
+    bytes.resize(5 + kMiB, 0x7F);                                // none of them valid
+    const size_t allocated = BytesAllocatedBy([&] {
+        TuaBinaryDecoder d(bytes);
+        std::optional<uaVariant> v;
+        EXPECT_THROW(d.Read(v), uaDecodingError);
+    });
+    EXPECT_LE(allocated, 64u * 1024);  // was a million uaScalars up front, about 190 MB
+    TuaBinaryDecoder field(std::span<const uint8_t>(bytes).subspan(1));
+    EXPECT_THROW(field.ReadStructureField(bit_LocalizedText, 1), uaDecodingError);
+}
+
+TEST(HostileArrays, ValidLongArraysDecodeUnchanged) {
+    uaReadRequest request;
+    for (uint32_t i = 0; i < 5000; ++i) {  // past the first reservation, so the array grows
+        uaReadValueId& item = request.fNodesToRead.emplace_back();
+        item.fNodeId.fValue = 100000 + i;
+        item.fNodeId.fNameSpaceIndex = 2;
+        item.fIndexRange = std::to_string(i);
+        item.fAttributeId = 13;
+    }
+    TuaBinaryEncoder e;
+    request.Encode(e);
+    e.Write(uaVariant::Array(bit_String, std::vector<uaScalar>(3000, std::string("s"))));
+    TuaBinaryDecoder d(e.Buffer());
+    uaReadRequest back;
+    d.Read(back);
+    std::optional<uaVariant> strings;
+    d.Read(strings);
+    EXPECT_EQ(d.Remaining(), 0u);
+    EXPECT_EQ(back.fNodesToRead.capacity(), 5000u);  // growth stops at the count
+    TuaBinaryEncoder again;
+    back.Encode(again);
+    again.Write(*strings);
+    EXPECT_EQ(again.Buffer(), e.Buffer());
 }
 
 }  // namespace

@@ -20,10 +20,19 @@ DerHeader DERReader::ReadHeader() {
     if (first < 0x80) {
         h.length = first;
     } else {
+        // DER has one encoding per length: the shortest. Anything else is refused, so no two
+        // byte strings parse to the same certificate.
+        const auto refuse = [&](const std::string& what) {
+            pos_ = h.start + 1;  // at the length
+            Fail(what);
+        };
         const size_t count = first & 0x7F;
-        if (count == 0 || count > 4) Fail("unsupported length encoding");
+        if (count == 0) refuse("indefinite length is not DER");
+        if (count > 4) refuse("length of " + std::to_string(count) + " octets is not supported");
         if (pos_ + count > end_) Fail("unexpected end of data");
+        if (data_[pos_] == 0) refuse("length with a leading zero octet is not DER");
         for (size_t i = 0; i < count; ++i) h.length = (h.length << 8) | data_[pos_++];
+        if (h.length < 0x80) refuse("long-form length below 128 is not DER");
     }
     h.content = pos_;
     if (h.length > end_ - pos_) Fail("length beyond the data");
