@@ -20,5 +20,13 @@ openssl pkcs8 -topk8 -in key2048.pem -passout pass:secret -out key2048.encrypted
 openssl req -x509 -newkey rsa:2048 -nodes -keyout far.pem -out far.crt -days 15000 -subj "/CN=Far Future" 2>/dev/null
 openssl x509 -in far.crt -outform DER -out cert_far.der
 rm far.pem far.crt
+# keys a client must refuse: too short for any policy, and not RSA at all
+openssl req -x509 -newkey rsa:512 -nodes -keyout weak.pem -out weak.crt -days 3650 \
+    -subj "/CN=Vela Test 512/O=Vela" 2>/dev/null
+openssl x509 -in weak.crt -outform DER -out cert512.der
+openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:P-256 -nodes -keyout ec.pem -out ec.crt -days 3650 \
+    -subj "/CN=Vela Test P-256/O=Vela" 2>/dev/null
+openssl x509 -in ec.crt -outform DER -out cert_ec256.der
+rm weak.pem weak.crt ec.pem ec.crt
 # an application certificate made by node-opcua's PKI
 (cd "$here/ua-peer" && node make-pki-certificate.js "$out")

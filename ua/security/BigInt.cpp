@@ -135,6 +135,9 @@ Limbs Montgomery::Reduce(const Limbs& t) const {
     const size_t n = n_.size();
     std::vector<uint64_t> a(2 * n + 1, 0);
     std::copy(t.begin(), t.begin() + static_cast<std::ptrdiff_t>(std::min(t.size(), 2 * n)), a.begin());
+    // the carry out of each row waits in 'pending' for the next row instead of rippling upwards
+    // for as long as the data says, so the work is the same for every value
+    uint64_t pending = 0;
     for (size_t i = 0; i < n; ++i) {
         const uint64_t m = a[i] * n0inv_;
         uint64_t carry = 0;
@@ -143,12 +146,11 @@ Limbs Montgomery::Reduce(const Limbs& t) const {
             a[i + j] = static_cast<uint64_t>(s);
             carry = static_cast<uint64_t>(s >> 64);
         }
-        for (size_t k = i + n; carry && k < a.size(); ++k) {
-            const u128 s = static_cast<u128>(a[k]) + carry;
-            a[k] = static_cast<uint64_t>(s);
-            carry = static_cast<uint64_t>(s >> 64);
-        }
+        const u128 s = static_cast<u128>(a[i + n]) + carry + pending;
+        a[i + n] = static_cast<uint64_t>(s);
+        pending = static_cast<uint64_t>(s >> 64);
     }
+    a[2 * n] += pending;
     Limbs r(a.begin() + static_cast<std::ptrdiff_t>(n), a.begin() + static_cast<std::ptrdiff_t>(2 * n));
     Limbs d(n);
     const uint64_t borrow = SubN(d.data(), r.data(), n_.data(), n);
@@ -261,6 +263,110 @@ Limbs Montgomery::Pow(const Limbs& base, const Limbs& exponent, bool constantTim
         MulInto(r.data(), r.data(), pick.data());
     }
     return FromMont(r);
+}
+
+Limbs Montgomery::SubMod(const Limbs& a, const Limbs& b) const {
+    const size_t n = n_.size();
+    Limbs r(n), wrapped(n);
+    const uint64_t borrow = SubN(r.data(), a.data(), b.data(), n);
+    uint64_t carry = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const u128 s = static_cast<u128>(r[i]) + n_[i] + carry;
+        wrapped[i] = static_cast<uint64_t>(s);
+        carry = static_cast<uint64_t>(s >> 64);
+    }
+    Select(r.data(), wrapped.data(), n, 0 - borrow);
+    return r;
+}
+
+std::optional<Limbs> Montgomery::InverseVartime(const Limbs& a) const {
+    // Kaliski's almost inverse: n = u s + v r throughout, and only subtractions and shifts until
+    // r gives 2^k / a; then 2^k comes out 63 bits at a time, each step adding the multiple of n
+    // that clears the low bits, as a Montgomery reduction does.
+    if (Compare(a, n_) >= 0) return std::nullopt;
+    const size_t n = n_.size();
+    Limbs u(n_), v(a), r(n + 1, 0), s(n + 1, 0);
+    v.resize(n, 0);
+    s[0] = 1;
+    size_t lu = n, lv = n, k = 0;
+    const auto trim = [](const Limbs& w, size_t& length) {
+        while (length > 0 && w[length - 1] == 0) --length;
+    };
+    const auto shiftLeft = [n](Limbs& x, unsigned bits) {  // x stays below 2^(64 n + 1)
+        for (size_t i = n + 1; i-- > 1;) x[i] = (x[i] << bits) | (x[i - 1] >> (64 - bits));
+        x[0] <<= bits;
+    };
+    const auto add = [n](Limbs& x, const Limbs& y) {
+        uint64_t carry = 0;
+        for (size_t i = 0; i <= n; ++i) {
+            const u128 t = static_cast<u128>(x[i]) + y[i] + carry;
+            x[i] = static_cast<uint64_t>(t);
+            carry = static_cast<uint64_t>(t >> 64);
+        }
+    };
+    // w becomes odd; its partner doubles as often
+    const auto makeOdd = [&](Limbs& w, size_t& length, Limbs& partner) {
+        size_t zeros = 0;
+        while (w[zeros / 64] == 0) zeros += 64;
+        zeros += static_cast<size_t>(__builtin_ctzll(w[zeros / 64]));
+        k += zeros;
+        while (zeros > 0) {
+            const unsigned bits = static_cast<unsigned>(std::min<size_t>(zeros, 63));
+            zeros -= bits;
+            for (size_t i = 0; i < length; ++i)
+                w[i] = (w[i] >> bits) | (i + 1 < length ? w[i + 1] << (64 - bits) : 0);
+            trim(w, length);
+            shiftLeft(partner, bits);
+        }
+    };
+    trim(v, lv);
+    if (lv == 0) return std::nullopt;
+    makeOdd(v, lv, r);
+    for (;;) {
+        const bool uGreater = lu != lv ? lu > lv : [&] {
+            for (size_t i = lu; i-- > 0;)
+                if (u[i] != v[i]) return u[i] > v[i];
+            return false;
+        }();
+        if (uGreater) {
+            SubN(u.data(), u.data(), v.data(), lu);
+            trim(u, lu);
+            add(r, s);
+            makeOdd(u, lu, s);
+        } else {
+            SubN(v.data(), v.data(), u.data(), lv);
+            trim(v, lv);
+            add(s, r);
+            if (lv == 0) {
+                shiftLeft(r, 1);
+                ++k;
+                break;
+            }
+            makeOdd(v, lv, r);
+        }
+    }
+    if (lu != 1 || u[0] != 1) return std::nullopt;  // a shares a factor with n
+    // r <= 2n here: one subtraction brings it below n, and n - r is 2^k / a
+    Limbs x(n), t(n + 1);
+    Limbs modulus(n_);
+    modulus.push_back(0);
+    if (Compare(r, modulus) >= 0) SubN(r.data(), r.data(), modulus.data(), n + 1);
+    SubN(x.data(), n_.data(), r.data(), n);
+    while (k > 0) {
+        const unsigned bits = static_cast<unsigned>(std::min<size_t>(k, 63));
+        k -= bits;
+        const uint64_t m = (x[0] * n0inv_) & ((uint64_t{1} << bits) - 1);
+        uint64_t carry = 0;
+        for (size_t i = 0; i < n; ++i) {
+            const u128 sum = static_cast<u128>(m) * n_[i] + x[i] + carry;
+            t[i] = static_cast<uint64_t>(sum);
+            carry = static_cast<uint64_t>(sum >> 64);
+        }
+        t[n] = carry;
+        for (size_t i = 0; i < n; ++i) x[i] = (t[i] >> bits) | (t[i + 1] << (64 - bits));
+        if (Compare(x, n_) >= 0) SubN(x.data(), x.data(), n_.data(), n);
+    }
+    return x;
 }
 
 }  // namespace vela::ua::security

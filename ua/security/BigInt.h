@@ -3,6 +3,7 @@
 // arithmetic modulo an odd number. The private-key path works with fixed operand sizes and
 // without branches or table indexes that depend on secret values.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -33,6 +34,11 @@ public:
     // base^exponent mod n (base in normal form, any size below n * R). With constantTime the
     // exponent's bits only decide values, not the sequence of operations or memory accesses.
     Limbs Pow(const Limbs& base, const Limbs& exponent, bool constantTime) const;
+    // a - b mod n for a, b < n of Size() limbs; the wrap-around is added under a mask.
+    Limbs SubMod(const Limbs& a, const Limbs& b) const;
+    // a^-1 mod n in normal form, nothing when a shares a factor with n. The running time follows
+    // a, so a must not be secret: blind it with a random factor first.
+    std::optional<Limbs> InverseVartime(const Limbs& a) const;
 
 private:
     Limbs Reduce(const Limbs& t) const;  // t * R^-1 mod n for t < n * R

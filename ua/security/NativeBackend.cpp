@@ -25,8 +25,14 @@ public:
         encryptPadding_ = padding;
         encryptHash_ = hash;
     }
-    void LoadPublicCertificate(std::span<const uint8_t> der, TCertificateUsage usage) override {
-        (usage == TCertificateUsage::cuUseRemoteKey ? remote_ : local_) = TX509Certificate::Load(der);
+    void LoadPublicCertificate(std::span<const uint8_t> der, TCertificateUsage usage,
+                               const TRSAKeyBits& allowed) override {
+        auto& slot = usage == TCertificateUsage::cuUseRemoteKey ? remote_ : local_;
+        slot.reset();
+        TX509Certificate cert = TX509Certificate::Load(der);
+        CheckCertificateKey(usage == TCertificateUsage::cuUseRemoteKey ? "server" : "client", cert.CommonName(),
+                            cert.fPublicKeyAlgorithm, cert.fPublicKeyData, allowed);
+        slot = std::move(cert);
     }
     void LoadPrivateKey(std::span<const uint8_t> data, const std::string& password) override {
         privateKey_ = security::LoadPrivateKey(data, password);

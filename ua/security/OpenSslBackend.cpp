@@ -12,6 +12,7 @@
 #include "base/Exception.h"
 #include "ua/security/Hmac.h"
 #include "ua/security/SecurityBackend.h"
+#include "ua/security/X509.h"
 
 namespace vela::ua::security {
 namespace {
@@ -102,19 +103,42 @@ public:
         encryptPadding_ = padding;
         encryptHash_ = hash;
     }
-    void LoadPublicCertificate(std::span<const uint8_t> der, TCertificateUsage usage) override {
+    void LoadPublicCertificate(std::span<const uint8_t> der, TCertificateUsage usage,
+                               const TRSAKeyBits& allowed) override {
+        auto& slot = usage == TCertificateUsage::cuUseRemoteKey ? remote_ : local_;
+        slot = {};
         if (der.empty()) Fail("Could not load X509 buffer");
         const unsigned char* p = der.data();
         X509* cert = d2i_X509(nullptr, &p, static_cast<long>(der.size()));
         if (!cert) Fail("Could not load X509 certificate");
         std::unique_ptr<X509, X509Free> owned(cert);
+        // the key is judged from its encoding, by the rules and in the words of the built-in
+        // back-end, before OpenSSL gets to use it
+        ASN1_OBJECT* algorithm = nullptr;
+        const unsigned char* bits = nullptr;
+        int length = 0;
+        X509_PUBKEY* subjectKey = X509_get_X509_PUBKEY(cert);
+        if (!subjectKey || X509_PUBKEY_get0_param(&algorithm, &bits, &length, nullptr, subjectKey) != 1)
+            Fail("Could not load public key X509");
+        char oid[128] = {};
+        if (algorithm) OBJ_obj2txt(oid, sizeof oid, algorithm, 1);
+        std::string commonName;
+        const X509_NAME* subject = X509_get_subject_name(cert);
+        const int at = subject ? X509_NAME_get_index_by_NID(subject, NID_commonName, -1) : -1;
+        if (at >= 0) {
+            const ASN1_STRING* value = X509_NAME_ENTRY_get_data(X509_NAME_get_entry(subject, at));
+            commonName.assign(reinterpret_cast<const char*>(ASN1_STRING_get0_data(value)),
+                              static_cast<size_t>(ASN1_STRING_length(value)));
+        }
+        ERR_clear_error();
+        CheckCertificateKey(usage == TCertificateUsage::cuUseRemoteKey ? "server" : "client", commonName, oid,
+                            std::span<const uint8_t>(bits, bits ? static_cast<size_t>(length) : 0), allowed);
         EVP_PKEY* key = X509_get_pubkey(cert);
         if (!key) Fail("Could not load public key X509");
         if (EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA) {
             EVP_PKEY_free(key);
             Fail("Could not load RSA public key");
         }
-        auto& slot = usage == TCertificateUsage::cuUseRemoteKey ? remote_ : local_;
         slot.key.reset(key);
         slot.cert = std::move(owned);
     }

@@ -8,6 +8,8 @@
 namespace vela::ua::security {
 namespace {
 
+__extension__ using u128 = unsigned __int128;
+
 [[noreturn]] void Fail(const char* what) { throw Exception(std::string("Native Security Error: ") + what); }
 
 Bytes Mgf1(THashAlgorithm hash, std::span<const uint8_t> seed, size_t length) {
@@ -35,21 +37,59 @@ Bytes DigestInfo(THashAlgorithm hash, std::span<const uint8_t> data) {
     return out;
 }
 
-Limbs Sub(const Limbs& a, const Limbs& b) {  // a - b for a >= b, a's size
-    Limbs r(a.size());
-    uint64_t borrow = 0;
-    for (size_t i = 0; i < a.size(); ++i) {
-        const uint64_t bi = i < b.size() ? b[i] : 0;
-        const uint64_t d = a[i] - bi - borrow;
-        borrow = (a[i] < bi) || (a[i] - bi < borrow) ? 1 : 0;
-        r[i] = d;
+// Uniform in [1, n): drawn with n's bit length and drawn again when out of range.
+Limbs RandomBelow(const Limbs& n) {
+    const size_t bits = BitLength(n), bytes = (bits + 7) / 8;
+    for (;;) {
+        Bytes raw = RandomBytes(bytes);
+        raw[0] &= static_cast<uint8_t>(0xFF >> (8 * bytes - bits));
+        Limbs r = LimbsFromBytes(raw, n.size());
+        uint64_t any = 0, borrow = 0;
+        for (size_t i = 0; i < n.size(); ++i) {
+            any |= r[i];
+            const u128 d = static_cast<u128>(r[i]) - n[i] - borrow;
+            borrow = static_cast<uint64_t>(d >> 64) & 1;
+        }
+        if (any != 0 && borrow == 1) return r;
     }
-    return r;
+}
+
+// The pair for one private operation: r^e to multiply the input by, r^-1 (Montgomery form) to
+// take r out of the result again. The inverse is worked out on r s for another random s so
+// that its data-dependent running time shows nothing about r.
+struct Blinding {
+    Limbs rToE;
+    Limbs rInverseMont;
+};
+
+Blinding MakeBlinding(const Montgomery& modN, const Limbs& e) {
+    const Limbs& n = modN.Modulus();
+    for (;;) {
+        const Limbs r = RandomBelow(n), s = RandomBelow(n);
+        const auto inverse = modN.InverseVartime(modN.Mul(r, s));  // (r s / R)^-1
+        if (!inverse) continue;  // r or s shares a factor with n: only with a broken key, or by a fluke
+        return {modN.Pow(r, e, false), modN.Mul(*inverse, modN.ToMont(s))};
+    }
 }
 
 }  // namespace
 
 size_t TRSAPublicKey::SizeBits() const { return BitLength(LimbsFromBytes(fModulus)); }
+
+std::string RsaPublicKeyProblem(const TRSAPublicKey& key, const TRSAKeyBits& allowed) {
+    const Limbs n = LimbsFromBytes(key.fModulus), e = LimbsFromBytes(key.fpublicExponent);
+    const size_t bits = BitLength(n), exponentBits = BitLength(e);
+    if (bits == 0) return "an empty RSA modulus";
+    if ((n[0] & 1) == 0) return "an even RSA modulus";
+    if (bits < allowed.min || bits > allowed.max)
+        return "a " + std::to_string(bits) + "-bit RSA key; " + std::to_string(allowed.min) + " to " +
+               std::to_string(allowed.max) + " bits are allowed";
+    if (exponentBits == 0) return "an empty RSA public exponent";
+    if (exponentBits > 32) return "an RSA public exponent above 2^32 (" + std::to_string(exponentBits) + " bits)";
+    if ((e[0] & 1) == 0) return "an even RSA public exponent";
+    if (e[0] == 1) return "the RSA public exponent 1";
+    return {};
+}
 
 size_t RSABlockSize(size_t keyBytes, TRSAPadding padding, THashAlgorithm hash) {
     switch (padding) {
@@ -65,34 +105,40 @@ size_t RSABlockSize(size_t keyBytes, TRSAPadding padding, THashAlgorithm hash) {
 Bytes RsaPublicOp(const TRSAPublicKey& key, std::span<const uint8_t> input) {
     const Limbs n = LimbsFromBytes(key.fModulus);
     const Limbs m = LimbsFromBytes(input);
-    if (Compare(m, n) >= 0) Fail("encrypt error");
+    const Limbs e = LimbsFromBytes(key.fpublicExponent);
+    // an exponent that slipped past the key checks must not stall the caller either
+    if (BitLength(n) == 0 || BitLength(e) > 32 || Compare(m, n) >= 0) Fail("encrypt error");
     const Montgomery mont(n);
-    return LimbsToBytes(mont.Pow(m, LimbsFromBytes(key.fpublicExponent), false), key.SizeBytes());
+    return LimbsToBytes(mont.Pow(m, e, false), key.SizeBytes());
 }
 
 Bytes RsaPrivateOp(const TRSAPrivateKey& key, std::span<const uint8_t> input) {
-    // The exponentiations run in constant time (fixed windows, masked table reads), which keeps
-    // the private exponent out of the timing.
+    // The exponentiations run in constant time (fixed windows, masked table reads) and on a
+    // randomly blinded input, which keeps the private key out of the timing and off inputs an
+    // attacker chose.
     const Limbs n = LimbsFromBytes(key.fModulus);
     const Limbs c = LimbsFromBytes(input);
-    if (Compare(c, n) >= 0) Fail("decrypt error");
+    if (key.fpublicExponent.empty() || Compare(c, n) >= 0) Fail("decrypt error");
+    const Montgomery modN(n);
+    const Blinding blinding = MakeBlinding(modN, LimbsFromBytes(key.fpublicExponent));
+    const Limbs blinded = modN.Mul(modN.ToMont(c), blinding.rToE);  // c r^e mod n
     Limbs m;
     if (!key.fPrime1.empty() && !key.fPrime2.empty() && !key.fExponent1.empty() && !key.fExponent2.empty() &&
         !key.fCoefficient.empty()) {
         const Limbs p = LimbsFromBytes(key.fPrime1), q = LimbsFromBytes(key.fPrime2);
         const Montgomery modP(p), modQ(q);
-        const Limbs m1 = modP.Pow(c, LimbsFromBytes(key.fExponent1, p.size()), true);
-        const Limbs m2 = modQ.Pow(c, LimbsFromBytes(key.fExponent2, q.size()), true);
-        // h = qInv (m1 - m2) mod p
+        const Limbs m1 = modP.Pow(blinded, LimbsFromBytes(key.fExponent1, p.size()), true);
+        const Limbs m2 = modQ.Pow(blinded, LimbsFromBytes(key.fExponent2, q.size()), true);
+        // h = qInv (m1 - m2) mod p with the wrap-around added under a mask, never by a branch
         const Limbs m2p = modP.FromMont(modP.ToMont(m2));
-        const Limbs diff = Compare(m1, m2p) >= 0 ? Sub(m1, m2p) : Sub(Add(m1, p), m2p);
-        const Limbs h = modP.FromMont(modP.Mul(modP.ToMont(LimbsFromBytes(key.fCoefficient)), modP.ToMont(diff)));
+        const Limbs qInv = modP.ToMont(LimbsFromBytes(key.fCoefficient, p.size()));
+        const Limbs h = modP.Mul(modP.SubMod(m1, m2p), qInv);
         m = Add(m2, Multiply(h, q));
     } else {
-        const Montgomery modN(n);
-        m = modN.Pow(c, LimbsFromBytes(key.fPrivateExponent, n.size()), true);
+        m = modN.Pow(blinded, LimbsFromBytes(key.fPrivateExponent, n.size()), true);
     }
-    return LimbsToBytes(m, key.SizeBytes());
+    m.resize(n.size());  // below n, so only zero limbs go
+    return LimbsToBytes(modN.Mul(m, blinding.rInverseMont), key.SizeBytes());
 }
 
 Bytes RsaEncrypt(const TRSAPublicKey& key, TRSAPadding padding, THashAlgorithm hash, std::span<const uint8_t> message) {

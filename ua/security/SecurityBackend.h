@@ -20,7 +20,14 @@ public:
     virtual void initRSADecrypt(TCertificateUsage usage, TRSAPadding padding, THashAlgorithm hash) = 0;
     virtual void initRSAEncrypt(TCertificateUsage usage, TRSAPadding padding, THashAlgorithm hash) = 0;
     virtual void setRSAEncryptMode(TRSAPadding padding, THashAlgorithm hash) = 0;
-    virtual void LoadPublicCertificate(std::span<const uint8_t> der, TCertificateUsage usage) = 0;
+    // Refuses (uaCertificateKeyError) a certificate without an RSA key, or whose key is outside
+    // allowed or has an unusable public exponent; the slot is empty after a refusal. Where the
+    // policy is known, pass RsaKeyBits(policy) for its own range.
+    virtual void LoadPublicCertificate(std::span<const uint8_t> der, TCertificateUsage usage,
+                                       const TRSAKeyBits& allowed) = 0;
+    void LoadPublicCertificate(std::span<const uint8_t> der, TCertificateUsage usage) {
+        LoadPublicCertificate(der, usage, TRSAKeyBits{});
+    }
     virtual void LoadPrivateKey(std::span<const uint8_t> data, const std::string& password) = 0;
     virtual size_t RSASize(TCertificateUsage usage) = 0;  // key length in bytes
     virtual std::string getCertificateApplicationName(TCertificateUsage usage) = 0;

@@ -33,6 +33,17 @@ const PolicyInfo kPolicies[] = {
 
 const PolicyInfo& Policy(TuaSecurePolicy policy) { return kPolicies[static_cast<int>(policy)]; }
 
+TRSAKeyBits RsaKeyBits(TuaSecurePolicy policy) {
+    switch (policy) {
+        case TuaSecurePolicy::uaSPBasic128Rsa15:
+        case TuaSecurePolicy::uaSPBasic256: return {1024, 2048};
+        case TuaSecurePolicy::uaSPBasic256Sha256:
+        case TuaSecurePolicy::uaSPAes128_Sha256_RsaOaep:
+        case TuaSecurePolicy::uaSPAes256_Sha256_RsaPss: return {2048, 4096};
+        default: return {};
+    }
+}
+
 std::string uaSecurityPolicies::uaSecurityPolicyToString(TuaSecurePolicy policy) { return Policy(policy).uri; }
 
 TuaSecurePolicy uaSecurityPolicies::StringToUaSecurityPolicy(const std::string& uri) {

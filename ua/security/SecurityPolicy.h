@@ -31,6 +31,9 @@ struct PolicyInfo {
 };
 
 const PolicyInfo& Policy(TuaSecurePolicy policy);
+// The RSA key lengths a policy admits: 1024 to 2048 bits for Basic128Rsa15 and Basic256, 2048 to
+// 4096 for the SHA-256 ones; 1024 to 4096 for the rest.
+TRSAKeyBits RsaKeyBits(TuaSecurePolicy policy);
 
 class uaSecurityPolicies {
 public:

@@ -7,6 +7,7 @@ namespace vela::ua::security {
 namespace {
 
 constexpr char kRsaEncryption[] = "1.2.840.113549.1.1.1";
+constexpr char kRsaPss[] = "1.2.840.113549.1.1.10";
 constexpr char kSubjectAltName[] = "2.5.29.17";
 
 std::string AsText(std::span<const uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
@@ -37,14 +38,47 @@ std::vector<TRDN> ReadName(DERReader& r) {
     return name;
 }
 
-TRSAPublicKey ReadRsaPublicKey(std::span<const uint8_t> bits, const DERReader& context) {
-    if (bits.empty() || bits[0] != 0) context.Fail("unexpected bit string");
-    DERReader r(bits.subspan(1));
+// RSAPublicKey; the raw INTEGER contents so that a sign bit can still be seen.
+struct RawRsaKey {
+    std::span<const uint8_t> modulus, exponent;
+};
+
+RawRsaKey ReadRsaPublicKey(std::span<const uint8_t> der) {
+    DERReader r(der);
     DERReader k = r.Take(0x30);
-    TRSAPublicKey key;
-    key.fModulus = k.ReadInteger();
-    key.fpublicExponent = k.ReadInteger();
+    RawRsaKey key;
+    key.modulus = k.ReadValue(0x02);
+    key.exponent = k.ReadValue(0x02);
+    if (!k.AtEnd() || !r.AtEnd()) k.Fail("data after the RSA key");
     return key;
+}
+
+Bytes Unsigned(std::span<const uint8_t> integer) {
+    while (!integer.empty() && integer[0] == 0) integer = integer.subspan(1);
+    return Bytes(integer.begin(), integer.end());
+}
+
+// Names from a peer go into messages and logs: printable ASCII only, and not too much of it.
+std::string Printable(const std::string& text) {
+    constexpr size_t kLongest = 64;
+    std::string out;
+    for (size_t i = 0; i < text.size() && i < kLongest; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    if (text.size() > kLongest) out += "...";
+    return out;
+}
+
+std::string KeyAlgorithmName(const std::string& oid) {
+    static const std::pair<const char*, const char*> kNames[] = {
+        {"1.2.840.10045.2.1", "id-ecPublicKey"}, {"1.2.840.10040.4.1", "id-dsa"},
+        {"1.2.840.10046.2.1", "dhpublicnumber"}, {"1.3.101.110", "id-X25519"},
+        {"1.3.101.111", "id-X448"},             {"1.3.101.112", "id-Ed25519"},
+        {"1.3.101.113", "id-Ed448"}};
+    for (const auto& [known, name] : kNames)
+        if (oid == known) return name;
+    return oid.empty() ? "no algorithm" : oid;
 }
 
 TRSAPrivateKey ReadRsaPrivateKey(std::span<const uint8_t> der) {
@@ -101,7 +135,16 @@ TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
         DERReader algorithm = spki.Take(0x30);
         c.fPublicKeyAlgorithm = algorithm.ReadOID();
         const auto bits = spki.ReadValue(0x03);
-        if (c.fPublicKeyAlgorithm == kRsaEncryption) c.fPublicKey = ReadRsaPublicKey(bits, spki);
+        if (!bits.empty()) c.fPublicKeyData.assign(bits.begin() + 1, bits.end());
+        // a key that does not parse stays empty here and is refused by CheckCertificateKey
+        if (c.fPublicKeyAlgorithm == kRsaEncryption) {
+            try {
+                const RawRsaKey key = ReadRsaPublicKey(c.fPublicKeyData);
+                c.fPublicKey.fModulus = Unsigned(key.modulus);
+                c.fPublicKey.fpublicExponent = Unsigned(key.exponent);
+            } catch (const Exception&) {
+            }
+        }
     }
     while (!tbs.AtEnd()) {
         DerHeader h;
@@ -123,6 +166,34 @@ TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
         }
     }
     return c;
+}
+
+std::string TX509Certificate::CommonName() const {
+    for (const TRDN& rdn : fSubject)
+        if (rdn.fOid == "2.5.4.3") return rdn.fValue;
+    return {};
+}
+
+void CheckCertificateKey(const std::string& role, const std::string& commonName, const std::string& algorithmOid,
+                         std::span<const uint8_t> subjectPublicKey, const TRSAKeyBits& allowed) {
+    std::string owner = "The " + role + " certificate";
+    if (!commonName.empty()) owner += " (CN=" + Printable(commonName) + ")";
+    const auto refuse = [&](const std::string& reason) { throw uaCertificateKeyError(owner + " has " + reason); };
+    if (algorithmOid == kRsaPss) refuse("an RSA key restricted to PSS signatures (id-RSASSA-PSS)");
+    if (algorithmOid != kRsaEncryption) refuse("no RSA key (" + KeyAlgorithmName(algorithmOid) + ")");
+    RawRsaKey raw;
+    try {
+        raw = ReadRsaPublicKey(subjectPublicKey);
+    } catch (const Exception&) {
+        refuse("a malformed RSA key");
+    }
+    if (!raw.modulus.empty() && (raw.modulus[0] & 0x80)) refuse("a negative RSA modulus");
+    if (!raw.exponent.empty() && (raw.exponent[0] & 0x80)) refuse("a negative RSA public exponent");
+    TRSAPublicKey key;
+    key.fModulus = Unsigned(raw.modulus);
+    key.fpublicExponent = Unsigned(raw.exponent);
+    const std::string problem = RsaPublicKeyProblem(key, allowed);
+    if (!problem.empty()) refuse(problem);
 }
 
 std::string TX509Certificate::ThumbprintHEX() const { return HexOf(fThumbPrint); }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/DateTime.h"
+#include "base/Exception.h"
 #include "ua/security/Der.h"
 #include "ua/security/Rsa.h"
 
@@ -31,11 +32,14 @@ public:
     std::vector<TRDN> fIssuer, fSubject;
     DateTime notBefore = 0, notAfter = 0;
     std::string fPublicKeyAlgorithm;
-    TRSAPublicKey fPublicKey;
+    Bytes fPublicKeyData;      // the subject public key bit string's content after the unused-bits count
+    TRSAPublicKey fPublicKey;  // empty unless an rsaEncryption key that parses
     std::vector<TExtension> fextensions;
 
-    // Raises "Certificate Error: ..." for data that is not a certificate.
+    // Raises "Certificate Error: ..." for data that is not a certificate. The key is not judged
+    // here: see CheckCertificateKey.
     static TX509Certificate Load(std::span<const uint8_t> der);
+    std::string CommonName() const;  // the subject's first CN, empty without one
     std::string ThumbprintHEX() const;
     bool isSelfIssued() const;
     // The uniform-resource-identifier entry of the subject alternative name; empty without one.
@@ -45,6 +49,19 @@ public:
 
 // "CN=...", "O=..." and dotted OIDs for attributes without a name.
 std::string NameText(const std::vector<TRDN>& name);
+
+// A certificate whose key UA security cannot use.
+class uaCertificateKeyError : public Exception {
+public:
+    using Exception::Exception;
+};
+
+// Both back-ends hold a peer's certificate to these rules, in these words: raises
+// uaCertificateKeyError "The <role> certificate (CN=<commonName>) has ..." unless the key is an
+// rsaEncryption key that RsaPublicKeyProblem finds fit. subjectPublicKey is the bit string's
+// content after its unused-bits count.
+void CheckCertificateKey(const std::string& role, const std::string& commonName, const std::string& algorithmOid,
+                         std::span<const uint8_t> subjectPublicKey, const TRSAKeyBits& allowed);
 
 // The built-in back-end's rules: PEM or DER, PKCS #1 or PKCS #8 rsaEncryption, no password.
 TRSAPrivateKey LoadPrivateKey(std::span<const uint8_t> data, const std::string& password = {});

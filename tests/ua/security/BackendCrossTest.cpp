@@ -100,6 +100,32 @@ TEST(CrossBackends, Pkcs1SignaturesAreTheSameBytes) {
     }
 }
 
+// The blinded private operation, run after run with a new blinding factor each time, against
+// OpenSSL: the same PKCS #1 v1.5 signatures, and decryptions of what OpenSSL encrypted.
+TEST(CrossBackends, BlindedPrivateOperationsAgreeRunAfterRun) {
+    for (int bits : {1024, 2048, 4096}) {
+        auto native = Loaded(TuaSecurityLib::uaSNative, bits);
+        auto openssl = Loaded(TuaSecurityLib::uaSOpenSSL, bits);
+        const size_t k = static_cast<size_t>(bits / 8);
+        const size_t block = RSABlockSize(k, TRSAPadding::rpOAEP, THashAlgorithm::SHA1);
+        openssl->Asym().initRSAEncrypt(TCertificateUsage::cuUseRemoteKey, TRSAPadding::rpOAEP, THashAlgorithm::SHA1);
+        native->Asym().initRSADecrypt(TCertificateUsage::cuUseLocalKey, TRSAPadding::rpOAEP, THashAlgorithm::SHA1);
+        const int runs = bits == 4096 ? 4 : 12;
+        for (int run = 0; run < runs; ++run) {
+            const Bytes data = RandomBytes(200);
+            EXPECT_EQ(native->Asym().Sign_Rsa(TRSAPadding::rpPKCS, THashAlgorithm::SHA256, data),
+                      openssl->Asym().Sign_Rsa(TRSAPadding::rpPKCS, THashAlgorithm::SHA256, data))
+                << bits << " run " << run;
+            const Bytes pss = native->Asym().Sign_Rsa(TRSAPadding::rpPSS, THashAlgorithm::SHA256, data);
+            EXPECT_TRUE(openssl->Asym().Verify_Rsa(TRSAPadding::rpPSS, THashAlgorithm::SHA256, data, pss))
+                << bits << " run " << run;
+            const Bytes plain = RandomBytes(block);
+            EXPECT_EQ(native->Asym().DecryptRsa(openssl->Asym().EncryptRsa(plain, block, k), block, k), plain)
+                << bits << " run " << run;
+        }
+    }
+}
+
 TEST(CrossBackends, UserSecretsArePaddedToWholeBlocks) {
     auto native = Loaded(TuaSecurityLib::uaSNative, 2048);
     auto openssl = Loaded(TuaSecurityLib::uaSOpenSSL, 2048);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iterator>
 
@@ -152,6 +153,105 @@ TEST(Rsa, PrivateOperationWithAndWithoutTheCrtAgree) {
     }();
     EXPECT_EQ(RsaPrivateOp(key, input), expected);
     EXPECT_EQ(RsaPrivateOp(plain, input), expected);
+}
+
+// Each private operation draws a new blinding factor; whatever it is, the result must not change.
+TEST(Rsa, BlindedPrivateOperationIsRightOnEveryRun) {
+    for (int bits : {1024, 2048, 4096}) {
+        const TRSAPrivateKey key = LoadPrivateKey(ReadFile("key" + std::to_string(bits) + ".pem"));
+        TRSAPrivateKey withoutCrt = key;
+        withoutCrt.fPrime1.clear();
+        const size_t k = key.SizeBytes();
+        Bytes one(k, 0), nMinusOne = key.fModulus;
+        one.back() = 1;
+        nMinusOne.back() -= 1;  // the modulus is odd
+        std::vector<Bytes> messages = {Bytes(k, 0), one, nMinusOne};
+        for (int run = 0; run < 12; ++run) {
+            Bytes m = RandomBytes(k);
+            m[0] = 0;
+            messages.push_back(m);
+        }
+        for (const Bytes& m : messages) {
+            const Bytes c = RsaPublicOp(key, m);
+            EXPECT_EQ(RsaPrivateOp(key, c), m) << bits;
+            if (bits < 4096) {
+                EXPECT_EQ(RsaPrivateOp(withoutCrt, c), m) << bits;
+            }
+        }
+        // PKCS #1 v1.5 signatures are deterministic, so blinding must leave them byte for byte
+        const Bytes data = Text("signed again and again");
+        const Bytes first = RsaSign(key, TRSAPadding::rpPKCS, THashAlgorithm::SHA256, data);
+        EXPECT_TRUE(RsaVerify(key, TRSAPadding::rpPKCS, THashAlgorithm::SHA256, data, first));
+        for (int run = 0; run < 8; ++run)
+            EXPECT_EQ(RsaSign(key, TRSAPadding::rpPKCS, THashAlgorithm::SHA256, data), first) << bits;
+    }
+}
+
+TEST(Rsa, PrivateOperationNeedsThePublicExponent) {
+    TRSAPrivateKey key = LoadPrivateKey(ReadFile("key1024.pem"));
+    const Bytes c = RsaPublicOp(key, Bytes(key.SizeBytes() - 1, 7));
+    key.fpublicExponent.clear();  // nothing to blind with
+    EXPECT_THROW(RsaPrivateOp(key, c), vela::Exception);
+}
+
+TEST(Rsa, PublicOperationRefusesUnusableKeys) {
+    TRSAPublicKey key = LoadPrivateKey(ReadFile("key1024.pem"));
+    const Bytes input(key.SizeBytes() - 1, 7);
+    key.fpublicExponent = Bytes(1000, 0xFF);
+    EXPECT_THROW(RsaPublicOp(key, input), vela::Exception);
+    key.fModulus.clear();
+    key.fpublicExponent = {1, 0, 1};
+    EXPECT_THROW(RsaPublicOp(key, input), vela::Exception);
+}
+
+TEST(Rsa, KeyProblems) {
+    TRSAPublicKey key = LoadPrivateKey(ReadFile("key2048.pem"));
+    EXPECT_EQ(RsaPublicKeyProblem(key), "");
+    EXPECT_EQ(RsaPublicKeyProblem(key, {1024, 2048}), "");
+    EXPECT_EQ(RsaPublicKeyProblem(key, {3072, 4096}), "a 2048-bit RSA key; 3072 to 4096 bits are allowed");
+    key.fpublicExponent = {3};
+    EXPECT_EQ(RsaPublicKeyProblem(key), "");
+    key.fpublicExponent = {0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(RsaPublicKeyProblem(key), "");
+    key.fpublicExponent = {1, 0, 0, 0, 1};
+    EXPECT_EQ(RsaPublicKeyProblem(key), "an RSA public exponent above 2^32 (33 bits)");
+    key.fpublicExponent = {0, 0, 1};
+    EXPECT_EQ(RsaPublicKeyProblem(key), "the RSA public exponent 1");
+    key.fpublicExponent = {0};
+    EXPECT_EQ(RsaPublicKeyProblem(key), "an empty RSA public exponent");
+    key.fModulus = {0, 0};
+    EXPECT_EQ(RsaPublicKeyProblem(key), "an empty RSA modulus");
+}
+
+TEST(BigNumbers, InverseModN) {
+    const TRSAPrivateKey key = LoadPrivateKey(ReadFile("key2048.pem"));
+    const Montgomery modN(LimbsFromBytes(key.fModulus));
+    Limbs one(modN.Size(), 0);
+    one[0] = 1;
+    for (int run = 0; run < 20; ++run) {
+        Bytes raw = RandomBytes(key.SizeBytes());
+        raw[0] = static_cast<uint8_t>(run);  // below n; run 0 tries a tiny value
+        if (run == 0) {
+            std::fill(raw.begin(), raw.end(), 0);
+            raw.back() = 2;
+        }
+        const Limbs a = LimbsFromBytes(raw, modN.Size());
+        const auto inverse = modN.InverseVartime(a);
+        ASSERT_TRUE(inverse.has_value()) << run;
+        EXPECT_EQ(modN.Mul(modN.ToMont(a), *inverse), one) << run;
+    }
+    EXPECT_FALSE(modN.InverseVartime(Limbs(modN.Size(), 0)).has_value());
+    EXPECT_FALSE(modN.InverseVartime(LimbsFromBytes(key.fPrime1, modN.Size())).has_value());
+    EXPECT_FALSE(modN.InverseVartime(modN.Modulus()).has_value());
+    EXPECT_EQ(*modN.InverseVartime(one), one);
+}
+
+TEST(BigNumbers, SubtractionModNWrapsWithoutBranches) {
+    const Montgomery mod(Limbs{101});
+    EXPECT_EQ(mod.SubMod({7}, {3}), Limbs{4});
+    EXPECT_EQ(mod.SubMod({3}, {7}), Limbs{97});
+    EXPECT_EQ(mod.SubMod({0}, {100}), Limbs{1});
+    EXPECT_EQ(mod.SubMod({5}, {5}), Limbs{0});
 }
 
 }  // namespace
