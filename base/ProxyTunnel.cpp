@@ -93,6 +93,15 @@ void Socks4Connect(TcpSocket& socket, const ProxySetting& proxy, const std::stri
 
 }  // namespace
 
+std::string MaskedProxyUrl(const std::string& proxyUrl) {
+    const size_t schemeEnd = proxyUrl.find("://");
+    const size_t hostStart = schemeEnd == std::string::npos ? 0 : schemeEnd + 3;
+    const size_t authorityEnd = std::min(proxyUrl.find_first_of("/?#", hostStart), proxyUrl.size());
+    const size_t at = proxyUrl.rfind('@', authorityEnd == 0 ? 0 : authorityEnd - 1);
+    if (at == std::string::npos || at < hostStart) return proxyUrl;
+    return proxyUrl.substr(0, hostStart) + "***" + proxyUrl.substr(at);
+}
+
 ProxySetting ParseProxy(const std::string& proxyUrl) {
     ProxySetting setting;
     const size_t schemeEnd = proxyUrl.find("://");
@@ -113,10 +122,10 @@ ProxySetting ParseProxy(const std::string& proxyUrl) {
     std::string portText;
     if (authority.starts_with("[")) {  // [v6 address]:port
         const size_t close = authority.find(']');
-        if (close == std::string::npos) throw Exception("Proxy error: bad host in " + proxyUrl);
+        if (close == std::string::npos) throw Exception("Proxy error: bad host in " + MaskedProxyUrl(proxyUrl));
         setting.host = authority.substr(1, close - 1);
         if (close + 1 < authority.size()) {
-            if (authority[close + 1] != ':') throw Exception("Proxy error: bad host in " + proxyUrl);
+            if (authority[close + 1] != ':') throw Exception("Proxy error: bad host in " + MaskedProxyUrl(proxyUrl));
             portText = authority.substr(close + 2);
         }
     } else {
@@ -124,8 +133,8 @@ ProxySetting ParseProxy(const std::string& proxyUrl) {
         setting.host = authority.substr(0, colon);
         if (colon != std::string::npos) portText = authority.substr(colon + 1);
     }
-    if (setting.host.empty()) throw Exception("Proxy error: no host in " + proxyUrl);
-    setting.port = !portText.empty() ? ParsePort(portText, proxyUrl)
+    if (setting.host.empty()) throw Exception("Proxy error: no host in " + MaskedProxyUrl(proxyUrl));
+    setting.port = !portText.empty() ? ParsePort(portText, MaskedProxyUrl(proxyUrl))
                    : setting.kind == ProxySetting::Kind::Socks4 ? uint16_t{1080} : uint16_t{80};
     return setting;
 }

@@ -26,4 +26,7 @@ TcpSocket ConnectVia(const ProxySetting& proxy, const std::string& host, uint16_
 
 std::string Base64Encode(const std::string& data);
 
+// The proxy URL with its user name and password replaced by "***", for logs and error texts.
+std::string MaskedProxyUrl(const std::string& proxyUrl);
+
 }  // namespace vela

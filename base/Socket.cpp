@@ -1,5 +1,7 @@
 #include "base/Socket.h"
 
+#include <chrono>
+
 #include <cstring>
 #include <mutex>
 
@@ -158,11 +160,24 @@ bool TcpSocket::WaitReadable(int timeoutMs) {
     return Poll(&p, timeoutMs) > 0;
 }
 
-void TcpSocket::ReceiveExact(std::span<uint8_t> data, int timeoutMs) {
+void TcpSocket::ReceiveExact(std::span<uint8_t> data, int timeoutMs, const std::atomic<bool>* cancel) {
     if (!IsOpen()) throw Exception("Socket error: not connected");
+    using Clock = std::chrono::steady_clock;
+    constexpr int kCancelStepMs = 100;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     size_t got = 0;
     while (got < data.size()) {
-        if (timeoutMs >= 0 && !WaitReadable(timeoutMs)) throw Exception("Socket error: receive timed out");
+        for (;;) {
+            if (cancel && cancel->load()) throw Exception("Socket error: the read was cancelled");
+            int wait = -1;
+            if (timeoutMs >= 0) {
+                const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+                if (left <= 0) throw Exception("Socket error: receive timed out");
+                wait = static_cast<int>(left);
+            }
+            if (cancel && (wait < 0 || wait > kCancelStepMs)) wait = kCancelStepMs;
+            if (wait < 0 || WaitReadable(wait)) break;
+        }
 #ifdef _WIN32
         const int n = ::recv(H(handle_), reinterpret_cast<char*>(data.data() + got), static_cast<int>(data.size() - got), 0);
 #else

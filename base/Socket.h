@@ -1,6 +1,7 @@
 #pragma once
 // A blocking TCP client socket with time-outs (Winsock on Windows, POSIX elsewhere).
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <span>
 #include <string>
@@ -21,8 +22,10 @@ public:
     bool IsOpen() const;
     void SendAll(std::span<const uint8_t> data);
     // Reads exactly data.size() bytes; raises when the peer closes or the time runs out
-    // (timeoutMs < 0: no limit).
-    void ReceiveExact(std::span<uint8_t> data, int timeoutMs);
+    // (timeoutMs < 0: no limit). The time is for the whole read, however the peer trickles the
+    // bytes in. With `cancel`, the wait looks at the flag every few tenths of a second and
+    // raises once it is set.
+    void ReceiveExact(std::span<uint8_t> data, int timeoutMs, const std::atomic<bool>* cancel = nullptr);
     // Whether data (or the peer's close) is there within the time.
     bool WaitReadable(int timeoutMs);
     // Ends both directions. (Not every platform wakes a thread blocked in a read: readers wait

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "base/FileData.h"
+#include "base/ProxyTunnel.h"
 #include "base/Text.h"
 #include "ua/client/IdentityFiles.h"
 #include "ua/security/Random.h"
@@ -105,8 +106,14 @@ TVelaUAClient::TVelaUAClient()
 }
 
 TVelaUAClient::~TVelaUAClient() {
-    destroying_ = true;
-    if (lossThread_.joinable()) lossThread_.join();
+    std::thread loss;
+    {
+        std::lock_guard life(lifeLock_);
+        phase_ = Phase::Destroying;
+        destroying_ = true;
+        loss = std::move(lossThread_);
+    }
+    if (loss.joinable()) loss.join();
     OnDisconnect = nullptr;
     try {
         Disconnect(true, true);
@@ -163,7 +170,15 @@ void TVelaUAClient::OpenChannel(bool secure) {
 }
 
 void TVelaUAClient::Connect() {
-    if (lossThread_.joinable()) lossThread_.join();
+    {
+        std::thread finished;
+        {
+            std::lock_guard life(lifeLock_);
+            if (phase_ == Phase::Destroying) return;
+            finished = std::move(lossThread_);
+        }
+        if (finished.joinable()) finished.join();
+    }
     StopRenewTimer();
     StopStatusTimer();
     if (Url.find("opc.tcp") == std::string::npos) throw uaConnectionException("wrong endpoint URL for OPC UA server");
@@ -172,7 +187,12 @@ void TVelaUAClient::Connect() {
         requests_.SetServerShutdown(false);
         if (Active()) throw uaConnectionException("TCP Error (UA): already connected");
         if (ModeValue(SecurityMode) > 1) LoadClientCertificate();
-        Log(1, 6, "connecting URL=" + Url + " Proxy=" + Proxy + " TimeOut=" + std::to_string(TimeoutConnect));
+        {
+            std::lock_guard life(lifeLock_);
+            phase_ = Phase::Connecting;
+            lostReason_.clear();
+        }
+        Log(1, 6, "connecting URL=" + Url + " Proxy=" + MaskedProxyUrl(Proxy) + " TimeOut=" + std::to_string(TimeoutConnect));
         ConnectTransport(Url);
         Log(1, 9, "connected to UA URL=" + Url);
         OpenChannel(false);
@@ -195,9 +215,24 @@ void TVelaUAClient::Connect() {
             if (!renewThread_.joinable()) StartRenewTimer(false);
             if (!statusThread_.joinable()) StartStatusTimer();
         }
-        requests_.SetActive(true);
+        std::string lost;
+        {
+            // a loss while connecting left the clean-up to us
+            std::lock_guard life(lifeLock_);
+            if (requests_.ServerShutdown()) {
+                lost = lostReason_.empty() ? std::string("the connection was lost") : lostReason_;
+            } else {
+                phase_ = Phase::Open;
+                requests_.SetActive(true);
+            }
+        }
+        if (!lost.empty()) throw uaConnectionException("UA Error: connection lost while connecting: " + lost);
     } catch (...) {
         if (!Active()) Disconnect(true, channelOpen_);
+        {
+            std::lock_guard life(lifeLock_);
+            if (phase_ == Phase::Connecting) phase_ = Phase::Idle;
+        }
         throw;
     }
     if (OnConnect) OnConnect();
@@ -269,9 +304,7 @@ void TVelaUAClient::CreateSessionStep() {
     request.fEndpointUrl = Url;
     if (secured) {
         request.fClientCertificate = clientKeys_.fPublicKey;
-        Bytes nonce = RandomBytes(32);
-        for (uint8_t& b : nonce) b = static_cast<uint8_t>(b % 255);
-        request.fClientNonce = nonce;
+        request.fClientNonce = RandomBytes(32);
     }
     request.fRequestedSessionTimeout = 3600000 * 1.2;
     sessionName_ = "Vela-Session " + std::to_string(NextSessionNumber());
@@ -377,7 +410,15 @@ std::pair<Bytes, std::string> TVelaUAClient::EncryptUserPassword(const std::stri
     if (password.empty()) return {};
     Bytes secret(password.begin(), password.end());
     const std::string uri = !policy.fSecurityPolicyUri.empty() ? policy.fSecurityPolicyUri : fEndpoint.fSecurityPolicyUri;
-    if (uri.empty() || uaSecurityPolicies::HasNoSecurity(uri)) return {secret, ""};
+    if (uri.empty() || uaSecurityPolicies::HasNoSecurity(uri)) {
+        if (SecurityMode != TuaSecureMode::uaSSignAndEncrypt) {
+            if (!AllowClearTextPassword)
+                throw Exception("The server asks for the user's password in clear text on a channel that does not encrypt: "
+                                "refused (use an encrypting endpoint, or allow clear-text passwords explicitly)");
+            Log(3, 5, "Warning: the user's password goes to the server in clear text");
+        }
+        return {secret, ""};
+    }
     const TuaSecurePolicy chosen = uaSecurityPolicies::StringToUaSecurityPolicy(uri);
     if (!uaSecurityPolicies::HasSecurityPolicy(chosen)) throw Exception("Unsupported security policy: " + uri);
     secret.insert(secret.end(), fSessionResponse->fServerNonce.begin(), fSessionResponse->fServerNonce.end());
@@ -387,7 +428,7 @@ std::pair<Bytes, std::string> TVelaUAClient::EncryptUserPassword(const std::stri
     plain.insert(plain.end(), secret.begin(), secret.end());
     const PolicyInfo& info = Policy(chosen);
     auto& asym = fTcp->Security().Asym();
-    asym.LoadPublicCertificate(fEndpoint.fServerCertificate, TCertificateUsage::cuUseRemoteKey);
+    asym.LoadPublicCertificate(fEndpoint.fServerCertificate, TCertificateUsage::cuUseRemoteKey, RsaKeyBits(chosen));
     asym.initRSAEncrypt(TCertificateUsage::cuUseRemoteKey, info.cryptPadding, info.cryptHash);
     const size_t keySize = asym.RSASize(TCertificateUsage::cuUseRemoteKey);
     const size_t blockSize = RSABlockSize(keySize, info.cryptPadding, info.cryptHash);
@@ -401,20 +442,31 @@ std::pair<Bytes, std::string> TVelaUAClient::EncryptUserPassword(const std::stri
 }
 
 void TVelaUAClient::HandleConnectionLost(const std::string& text) {
+    std::lock_guard life(lifeLock_);
     if (requests_.ServerShutdown() || requests_.Disconnecting()) return;
     requests_.SetServerShutdown(true);
-    const std::string reason = requests_.NoteConnectionLost(text);
-    if (destroying_) return;
+    lostReason_ = requests_.NoteConnectionLost(text);
+    if (phase_ != Phase::Open || lossThread_.joinable()) return;
+    phase_ = Phase::Idle;
     const bool wasActive = Active();
     requests_.SetActive(false);
-    if (lossThread_.joinable()) return;
-    lossThread_ = std::thread([this, reason, wasActive] {
-        Disconnect(true, false);
-        if (wasActive && OnServerShutdown) OnServerShutdown(reason);
+    lossThread_ = std::thread([this, reason = lostReason_, wasActive] {
+        try {
+            Disconnect(true, false);
+        } catch (const std::exception& e) {
+            Log(4, 5, e.what());
+        } catch (...) {
+        }
+        try {
+            if (wasActive && !destroying_ && OnServerShutdown) OnServerShutdown(reason);
+        } catch (...) {
+            // a handler's failure must not end the process
+        }
     });
 }
 
 void TVelaUAClient::Disconnect(bool closeSession, bool closeChannel) {
+    std::lock_guard serial(disconnectLock_);
     if (requests_.Disconnecting()) return;
     requests_.BeginDisconnect();
     const bool wasActive = Active();
@@ -460,17 +512,16 @@ void TVelaUAClient::Disconnect(bool closeSession, bool closeChannel) {
     if (wasActive && OnDisconnect) OnDisconnect();
 }
 
-void TVelaUAClient::StartRenewTimer(bool secure) {
-    if (requests_.ServerShutdown()) return;
-    if (renewThread_.joinable()) throw uaConnectionException("ERROR: renew timer already created");
-    const uint32_t interval = fTcp ? fTcp->RevisedLifetime() : 0;
-    if (interval == 0) return;
-    renewStop_ = false;
-    renewWake_.Reset();
-    renewThread_ = std::thread([this, secure, interval] { RenewLoop(secure, interval); });
-}
-
 namespace {
+
+// The body of one of the client's own threads: nothing may escape it (that would end the process).
+template <class F>
+void Guarded(F&& body) noexcept {
+    try {
+        body();
+    } catch (...) {
+    }
+}
 
 // Ends a timer thread; one that stops itself (from its own callback) is let go instead of joined.
 void StopTimerThread(std::thread& thread, std::atomic<bool>& stop, Event& wake) {
@@ -482,6 +533,17 @@ void StopTimerThread(std::thread& thread, std::atomic<bool>& stop, Event& wake) 
 }
 
 }  // namespace
+
+void TVelaUAClient::StartRenewTimer(bool secure) {
+    if (requests_.ServerShutdown()) return;
+    if (renewThread_.joinable()) throw uaConnectionException("ERROR: renew timer already created");
+    const uint32_t interval = fTcp ? fTcp->RevisedLifetime() : 0;
+    if (interval == 0) return;
+    renewStop_ = false;
+    renewWake_.Reset();
+    renewThread_ = std::thread([this, secure, interval] { Guarded([&] { RenewLoop(secure, interval); }); });
+}
+
 
 void TVelaUAClient::StopRenewTimer() { StopTimerThread(renewThread_, renewStop_, renewWake_); }
 
@@ -532,7 +594,7 @@ void TVelaUAClient::StartStatusTimer() {
     StopStatusTimer();
     statusStop_ = false;
     statusWake_.Reset();
-    statusThread_ = std::thread([this, interval = fKeepAlive] { StatusLoop(interval); });
+    statusThread_ = std::thread([this, interval = fKeepAlive] { Guarded([&] { StatusLoop(interval); }); });
 }
 
 void TVelaUAClient::StopStatusTimer() { StopTimerThread(statusThread_, statusStop_, statusWake_); }

@@ -80,6 +80,9 @@ public:
     std::string Proxy;  // proxy URL for the TCP connection: "http://..." (CONNECT) or "socks4://..."
     int TimeoutConnect = 10000;
     uint32_t ChannelLifetime = 3600000;  // requested for each security token (ms)
+    // A user password goes out only encrypted, to the server's certificate or inside an encrypted
+    // channel; true lets it go in clear text where the server asks for that (logged as a warning).
+    bool AllowClearTextPassword = false;
     static constexpr const char* Version = "1.28";
 
     std::function<void(const std::string& reason)> OnServerShutdown;
@@ -177,8 +180,16 @@ private:
     std::thread statusThread_;
     Event statusWake_{true, false};
     std::atomic<bool> statusStop_{false};
+    // Where the client stands, changed only under lifeLock_. A lost connection is torn down by the
+    // loss thread only while the client is open: connecting and destroying clean up themselves.
+    enum class Phase { Idle, Connecting, Open, Destroying };
+    std::mutex lifeLock_;
+    Phase phase_ = Phase::Idle;
+    std::string lostReason_;
     std::thread lossThread_;  // the orderly disconnect after a loss runs off the read thread
-    bool destroying_ = false;
+    std::atomic<bool> destroying_{false};
+    // one disconnect at a time; a handler it calls may ask again on the same thread
+    std::recursive_mutex disconnectLock_;
 };
 
 }  // namespace vela::ua

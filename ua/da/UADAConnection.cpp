@@ -81,6 +81,7 @@ void TVelaUAConnection::ConnectBase(const std::string& clientName, const std::st
     client.SecurityMode = static_cast<security::TuaSecureMode>(mode);
     client.SecurityPolicy = static_cast<security::TuaSecurePolicy>(policy);
     client.Proxy = OptionValue(options, "ua-proxy");
+    client.AllowClearTextPassword = integer("ua-cleartextpassword", 0) != 0;
     if (!OptionValue(options, "ua-timeout").empty()) client.Requests().fTimeout = integer("ua-timeout", 10000);
     if (!OptionValue(options, "ua-timeoutconnect").empty()) client.TimeoutConnect = integer("ua-timeoutconnect", 10000);
     fPrivateKeyFile = OptionValue(options, "ua-pkey-file");

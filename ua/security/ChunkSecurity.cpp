@@ -9,8 +9,6 @@
 namespace vela::ua::security {
 namespace {
 
-constexpr size_t kFixedHeaders = 20;  // message header 8, secure channel id 4, sequence header 8
-
 uint32_t ReadU32(const Bytes& b, size_t at) {
     return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
 }
@@ -18,7 +16,7 @@ uint32_t ReadU32(const Bytes& b, size_t at) {
 // p padding bytes then the count: L + p + overhead + S is a multiple of P.
 void AppendPadding(Bytes& chunk, size_t plainLength, size_t blockSize, size_t signatureSize, bool extra) {
     const size_t overhead = extra ? 2 : 1;
-    const size_t p = blockSize - ((plainLength + overhead + signatureSize) % blockSize);
+    const size_t p = (blockSize - (plainLength + overhead + signatureSize) % blockSize) % blockSize;
     chunk.insert(chunk.end(), p + 1, static_cast<uint8_t>(p & 0xFF));
     if (extra) chunk.push_back(static_cast<uint8_t>(p >> 8));
 }
@@ -38,8 +36,8 @@ std::optional<size_t> CheckPadding(const Bytes& chunk, size_t plainStart, size_t
     return p + overhead;
 }
 
-std::string TokenDetail(uint32_t channelId, uint32_t tokenId, const std::optional<uaChannelToken>& current,
-                        const std::optional<uaChannelToken>& previous) {
+std::string TokenDetail(uint32_t channelId, uint32_t tokenId, const uaChannelToken* current,
+                        const uaChannelToken* previous) {
     char text[160];
     std::snprintf(text, sizeof text, "ChanneId=%u, TokenId=%u, CurrentTokenId=%u, PreviousTokenId=%u", channelId,
                   tokenId, current ? current->tokenId : 0u, previous ? previous->tokenId : 0u);
@@ -61,14 +59,25 @@ void uaSymmetricDelegate::SetPolicy(TuaSecurePolicy policy, TuaSecureMode mode) 
     encrypted_ = secured && mode == TuaSecureMode::uaSSignAndEncrypt;
 }
 
+void uaSymmetricDelegate::Reset() {
+    {
+        std::lock_guard lock(tokenLock_);
+        current_.reset();
+        previous_.reset();
+    }
+    std::scoped_lock keys(sendLock_, receiveLock_);
+    sendKeys_.reset();
+    receiveKeys_.reset();
+}
+
 void uaSymmetricDelegate::IssueToken(uint32_t channelId, uint32_t tokenId, DateTime createdAt, uint32_t lifetimeMs,
                                      std::span<const uint8_t> clientNonce, std::span<const uint8_t> serverNonce,
                                      bool asServer) {
-    uaChannelToken token;
-    token.channelId = channelId;
-    token.tokenId = tokenId;
-    token.createdAt = createdAt;
-    token.lifetime = lifetimeMs;
+    auto token = std::make_shared<uaChannelToken>();
+    token->channelId = channelId;
+    token->tokenId = tokenId;
+    token->createdAt = createdAt;
+    token->lifetime = lifetimeMs;
     if (uaSecurityPolicies::HasSecurityPolicy(policy_)) {
         const PolicyInfo& info = Policy(policy_);
         const size_t sign = info.signingKeySize, enc = info.encryptionKeySize, iv = info.blockSize;
@@ -83,44 +92,55 @@ void uaSymmetricDelegate::IssueToken(uint32_t channelId, uint32_t tokenId, DateT
         };
         const uaSymmetricAlgorithm clientKeys = derive(serverNonce, clientNonce);
         const uaSymmetricAlgorithm serverKeys = derive(clientNonce, serverNonce);
-        token.fLocal = asServer ? serverKeys : clientKeys;
-        token.fRemote = asServer ? clientKeys : serverKeys;
+        token->fLocal = asServer ? serverKeys : clientKeys;
+        token->fRemote = asServer ? clientKeys : serverKeys;
     }
+    std::lock_guard lock(tokenLock_);
     previous_ = std::move(current_);
     current_ = std::move(token);
-    if (uaSecurityPolicies::HasSecurityPolicy(policy_)) {
-        const PolicyInfo& info = Policy(policy_);
-        backend_.Sym().InitSymmetricSign(info.symmetricHash, current_->fLocal.fSigningKey);
-        backend_.Sym().InitEncryptSymm(info.symmetricAlgorithm, current_->fLocal.fEncryptingKey,
-                                       current_->fLocal.fInitializationVector);
-        UseForReading(*current_);
-    }
-    lastUsedRead_ = current_->tokenId;
 }
 
-void uaSymmetricDelegate::UseForReading(const uaChannelToken& token) {
-    const PolicyInfo& info = Policy(policy_);
-    backend_.Sym().InitSymmetricVerify(info.symmetricHash, token.fRemote.fSigningKey);
-    backend_.Sym().InitDecryptSymm(info.symmetricAlgorithm, token.fRemote.fEncryptingKey,
-                                   token.fRemote.fInitializationVector);
-    lastUsedRead_ = token.tokenId;
+std::shared_ptr<const uaChannelToken> uaSymmetricDelegate::CurrentToken() const {
+    std::lock_guard lock(tokenLock_);
+    return current_;
+}
+
+std::shared_ptr<const uaChannelToken> uaSymmetricDelegate::PreviousToken() const {
+    std::lock_guard lock(tokenLock_);
+    return previous_;
 }
 
 size_t uaSymmetricDelegate::MaxBodySize(size_t sendBufferSize) const {
-    long m = static_cast<long>(sendBufferSize) - 4 - static_cast<long>(kFixedHeaders);
-    if (signed_) m -= static_cast<long>(SignatureSize());
-    if (encrypted_) m = (m - 1) / 16 * 16;
+    // Encryption starts at the sequence header, so the cipher text is the whole blocks that fit
+    // behind the 16 clear bytes; the body is what is left of them after sequence header,
+    // signature and the padding count.
+    constexpr long kClear = 16;  // message header 8, channel id 4, token id 4
+    const long buffer = static_cast<long>(sendBufferSize);
+    long m = buffer - kClear - 8 - static_cast<long>(SignatureSize());
+    if (encrypted_) m = (buffer - kClear) / 16 * 16 - 8 - static_cast<long>(SignatureSize()) - 1;
     return m > 0 ? static_cast<size_t>(m) : 0;
 }
 
 void uaSymmetricDelegate::Protect(Bytes& chunk, size_t securityHeaderEnd) {
+    if (chunk.size() < securityHeaderEnd || securityHeaderEnd < 16) throw uaChunkError("The chunk is too short");
+    const std::shared_ptr<const uaChannelToken> token = CurrentToken();
+    const uint32_t tokenId = token ? token->tokenId : 0;
+    for (int i = 0; i < 4; ++i) chunk[securityHeaderEnd - 4 + i] = static_cast<uint8_t>(tokenId >> (8 * i));
     const size_t signature = SignatureSize();
     if (encrypted_) AppendPadding(chunk, chunk.size() - securityHeaderEnd, 16, signature, false);
     SetMessageSize(chunk, chunk.size() + signature);
-    if (signed_) {
-        const Bytes mac = backend_.Sym().SymmetricSign(chunk);
-        chunk.insert(chunk.end(), mac.begin(), mac.end());
+    if (!signed_) return;
+    if (!token) throw uaChunkError("No security token to protect the chunk with");
+    const PolicyInfo& info = Policy(policy_);
+    std::lock_guard lock(sendLock_);
+    if (sendKeys_ != token) {
+        backend_.Sym().InitSymmetricSign(info.symmetricHash, token->fLocal.fSigningKey);
+        backend_.Sym().InitEncryptSymm(info.symmetricAlgorithm, token->fLocal.fEncryptingKey,
+                                       token->fLocal.fInitializationVector);
+        sendKeys_ = token;
     }
+    const Bytes mac = backend_.Sym().SymmetricSign(chunk);
+    chunk.insert(chunk.end(), mac.begin(), mac.end());
     if (encrypted_) {
         std::span<uint8_t> part(chunk.data() + securityHeaderEnd, chunk.size() - securityHeaderEnd);
         backend_.Sym().encryptSymm(part, part);
@@ -131,17 +151,29 @@ std::span<uint8_t> uaSymmetricDelegate::Unprotect(Bytes& chunk, size_t securityH
     if (chunk.size() < securityHeaderEnd || securityHeaderEnd < 16) throw uaChunkError("The chunk is too short");
     const uint32_t channelId = ReadU32(chunk, 8);
     const uint32_t tokenId = ReadU32(chunk, securityHeaderEnd - 4);
-    const uaChannelToken* token = nullptr;
-    if (current_ && tokenId == current_->tokenId) token = &*current_;
-    else if (previous_ && tokenId == previous_->tokenId) token = &*previous_;
+    std::shared_ptr<const uaChannelToken> current, previous, token;
+    {
+        std::lock_guard lock(tokenLock_);
+        current = current_;
+        previous = previous_;
+    }
+    if (current && tokenId == current->tokenId) token = current;
+    else if (previous && tokenId == previous->tokenId) token = previous;
     if (!token)
-        throw uaChunkError("SecurityTokenId is not known. " + TokenDetail(channelId, tokenId, current_, previous_));
+        throw uaChunkError("SecurityTokenId is not known. " + TokenDetail(channelId, tokenId, current.get(), previous.get()));
     if (nowUtc > token->createdAt + 1.25 * token->lifetime / 86'400'000.0)
-        throw uaChunkError("SecurityToken has timeouted. " + TokenDetail(channelId, tokenId, current_, previous_));
+        throw uaChunkError("SecurityToken has timeouted. " + TokenDetail(channelId, tokenId, current.get(), previous.get()));
     if (!uaSecurityPolicies::HasSecurityPolicy(policy_))
         return {chunk.data() + securityHeaderEnd, chunk.size() - securityHeaderEnd};
-    if (lastUsedRead_ != tokenId) UseForReading(*token);
+    const PolicyInfo& info = Policy(policy_);
     const size_t signature = SignatureSize();
+    std::lock_guard lock(receiveLock_);
+    if (receiveKeys_ != token) {
+        backend_.Sym().InitSymmetricVerify(info.symmetricHash, token->fRemote.fSigningKey);
+        backend_.Sym().InitDecryptSymm(info.symmetricAlgorithm, token->fRemote.fEncryptingKey,
+                                       token->fRemote.fInitializationVector);
+        receiveKeys_ = token;
+    }
     if (encrypted_) {
         if ((chunk.size() - securityHeaderEnd) % 16 != 0) throw uaChunkError("The encrypted chunk is not whole blocks");
         std::span<uint8_t> part(chunk.data() + securityHeaderEnd, chunk.size() - securityHeaderEnd);
@@ -190,7 +222,9 @@ void uaAsymmetricDelegate::SetPolicy(TuaSecurePolicy policy, std::span<const uin
         keySize_ = localSize;
         signatureSize_ = remoteSize;
     }
+    if (keySize_ == 0 || signatureSize_ == 0) throw uaChunkError("The channel has no RSA key to protect its messages with");
     plainBlockSize_ = RSABlockSize(keySize_, info.cryptPadding, info.cryptHash);
+    if (plainBlockSize_ == 0 || plainBlockSize_ > keySize_) throw uaChunkError("The RSA key is too small for the security policy");
     extraPadding_ = keySize_ > 256;
     senderCertificate_.assign(localCertificate.begin(), localCertificate.end());
     receiverThumbprint_ = HashOf(THashAlgorithm::SHA1, remoteCertificate);
@@ -206,10 +240,11 @@ size_t uaAsymmetricDelegate::MaxBodySize(size_t sendBufferSize) const {
                       header, sendBufferSize);
         throw uaChunkError(text);
     }
-    long m = static_cast<long>(sendBufferSize) - static_cast<long>(header) - static_cast<long>(kFixedHeaders);
+    const long clear = 12 + static_cast<long>(header);  // message header, channel id, security header
+    long m = static_cast<long>(sendBufferSize) - clear - 8;
     if (secured_) {
-        m -= static_cast<long>(signatureSize_);
-        m = (m - static_cast<long>(overhead)) / static_cast<long>(keySize_) * static_cast<long>(plainBlockSize_);
+        const long blocks = (static_cast<long>(sendBufferSize) - clear) / static_cast<long>(keySize_);
+        m = blocks * static_cast<long>(plainBlockSize_) - 8 - static_cast<long>(signatureSize_) - static_cast<long>(overhead);
     }
     return m > 0 ? static_cast<size_t>(m) : 0;
 }

@@ -3,6 +3,8 @@
 // and decryption, verification and the padding check on the way in. The asymmetric delegate
 // serves OpenSecureChannel chunks, the symmetric one all others.
 #include <functional>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -35,17 +37,23 @@ struct uaChannelToken {
 // Byte 4 of a chunk holds its message size.
 void SetMessageSize(Bytes& chunk, size_t size);
 
+// Tokens are immutable once issued; a renewal swaps them under a lock while other threads send
+// and the read thread receives. The back-end's symmetric state is per direction: sending and
+// receiving each install their token's keys under their own lock.
 class uaSymmetricDelegate {
 public:
     explicit uaSymmetricDelegate(uaMessageSecurityImpl& backend) : backend_(backend) {}
 
+    // Set before the channel carries traffic (not while it does).
     void SetPolicy(TuaSecurePolicy policy, TuaSecureMode mode);
+    // Forgets every token (a new connection).
+    void Reset();
     // The token the server issued or renewed: it becomes current, keys derived from the nonces
     // (the client's local keys from P(server nonce, client nonce); asServer swaps the roles).
     void IssueToken(uint32_t channelId, uint32_t tokenId, DateTime createdAt, uint32_t lifetimeMs,
                     std::span<const uint8_t> clientNonce, std::span<const uint8_t> serverNonce, bool asServer = false);
-    const std::optional<uaChannelToken>& CurrentToken() const { return current_; }
-    const std::optional<uaChannelToken>& PreviousToken() const { return previous_; }
+    std::shared_ptr<const uaChannelToken> CurrentToken() const;
+    std::shared_ptr<const uaChannelToken> PreviousToken() const;
 
     bool Signed() const { return signed_; }
     bool Encrypted() const { return encrypted_; }
@@ -53,19 +61,21 @@ public:
     size_t MaxBodySize(size_t sendBufferSize) const;
 
     // chunk: message header, channel id and token id (securityHeaderEnd bytes), then sequence
-    // header and body. Pads, sets the final size, signs and encrypts in place.
+    // header and body. Puts the current token's id into the header, pads, sets the final size,
+    // signs and encrypts in place with that token's keys.
     void Protect(Bytes& chunk, size_t securityHeaderEnd);
     // The reverse; gives the sequence header and body. Raises uaChunkError.
     std::span<uint8_t> Unprotect(Bytes& chunk, size_t securityHeaderEnd, DateTime nowUtc = NowUtc());
 
 private:
-    void UseForReading(const uaChannelToken& token);
-
     uaMessageSecurityImpl& backend_;
     TuaSecurePolicy policy_ = TuaSecurePolicy::uaSPNULL;
     bool signed_ = false, encrypted_ = false;
-    std::optional<uaChannelToken> current_, previous_;
-    std::optional<uint32_t> lastUsedRead_;
+    mutable std::mutex tokenLock_;
+    std::shared_ptr<const uaChannelToken> current_, previous_;
+    std::mutex sendLock_, receiveLock_;
+    // the tokens whose keys the back-end holds for each direction
+    std::shared_ptr<const uaChannelToken> sendKeys_, receiveKeys_;
 };
 
 class uaAsymmetricDelegate {

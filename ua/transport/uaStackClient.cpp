@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "base/ProxyTunnel.h"
+#include "ua/security/Hash.h"
 #include "ua/security/Random.h"
 #include "ua/uaStatusCodes.h"
 
@@ -12,9 +13,16 @@ namespace {
 
 using namespace security;
 
-constexpr int kReadStepMs = 100;       // the read thread looks at its stop flag this often
-constexpr int kMessageTimeoutMs = 30000;
+constexpr int kReadStepMs = 100;  // the read thread looks at its stop flag this often
+constexpr int kMinChunkTimeoutMs = 1000;
 constexpr uint32_t kHandshakeMax = 8192;
+constexpr uint32_t kLastBeforeWrap = 4294966271u;  // sequence numbers may wrap only past this
+constexpr uint32_t kFirstAfterWrap = 1024;         // and start again below this
+
+int MsLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return static_cast<int>(std::max<int64_t>(left.count(), 0));
+}
 
 void PutU32(std::vector<uint8_t>& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
@@ -90,10 +98,19 @@ void uaStackClient::Connect(const std::string& url, const std::string& proxy, in
     const uaEndpointAddress address = ParseEndpointUrl(url);
     socket_ = ConnectVia(ParseProxy(proxy), address.host, address.port, timeoutMs);
     faulted_ = false;
-    faultText_.clear();
+    {
+        std::lock_guard lock(waitLock_);
+        faultText_.clear();
+        responses_.clear();
+    }
     stop_ = false;
     sequenceNumber_ = 0;
     channelId_ = 0;
+    collected_.clear();
+    collectedChunks_ = 0;
+    lastSequence_.reset();
+    symmetric_.Reset();
+    chunkTimeoutMs_ = std::max(timeoutMs, kMinChunkTimeoutMs);
     local_ = localLimits;
     const uaMessageLimits& local = local_;
     std::vector<uint8_t> hello = {'H', 'E', 'L', 'F', 0, 0, 0, 0};
@@ -105,20 +122,24 @@ void uaStackClient::Connect(const std::string& url, const std::string& proxy, in
     PutBytes(hello, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(url.data()), url.size()));
     SetMessageSize(hello, hello.size());
     socket_.SendAll(hello);
-    std::vector<uint8_t> header(8);
+    // the whole answer within the time, however slowly it trickles in
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(std::max(timeoutMs, 0));
+    std::vector<uint8_t> header(8), body;
     try {
-        socket_.ReceiveExact(header, timeoutMs);
+        socket_.ReceiveExact(header, MsLeft(deadline));
+        const uint32_t size = GetU32(header, 4);
+        if (size < 8 || size > kHandshakeMax) {
+            socket_.Close();
+            throw uaConnectionError("The server's answer to Hello has a size of " + std::to_string(size));
+        }
+        body.resize(size - 8);
+        socket_.ReceiveExact(body, MsLeft(deadline));
+    } catch (const uaConnectionError&) {
+        throw;
     } catch (const Exception& e) {
         socket_.Close();
         throw uaConnectionError(std::string("No Acknowledge from the server: ") + e.what());
     }
-    const uint32_t size = GetU32(header, 4);
-    if (size < 8 || size > kHandshakeMax) {
-        socket_.Close();
-        throw uaConnectionError("The server's answer to Hello has a size of " + std::to_string(size));
-    }
-    std::vector<uint8_t> body(size - 8);
-    socket_.ReceiveExact(body, timeoutMs);
     if (std::memcmp(header.data(), "ERRF", 4) == 0 && body.size() >= 8) {
         const uint32_t status = GetU32(body, 0);
         const uint32_t length = GetU32(body, 4);
@@ -141,8 +162,18 @@ void uaStackClient::Connect(const std::string& url, const std::string& proxy, in
 
 void uaStackClient::Disconnect() {
     stop_ = true;
-    if (reader_.joinable()) reader_.join();
+    // a reader waiting for a trickling peer wakes at once
+    socket_.Shutdown();
+    if (reader_.joinable()) {
+        if (reader_.get_id() != std::this_thread::get_id()) reader_.join();
+        else reader_.detach();
+    }
     socket_.Close();
+}
+
+std::string uaStackClient::FaultText() {
+    std::lock_guard lock(waitLock_);
+    return faultText_;
 }
 
 void uaStackClient::Fault(const std::string& text) {
@@ -159,15 +190,22 @@ void uaStackClient::Fault(const std::string& text) {
 void uaStackClient::ReadLoop() {
     try {
         while (!stop_) {
-            if (!socket_.WaitReadable(kReadStepMs)) continue;
+            if (!socket_.WaitReadable(kReadStepMs) || stop_) continue;
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(chunkTimeoutMs_);
             std::vector<uint8_t> chunk(8);
-            socket_.ReceiveExact(chunk, kMessageTimeoutMs);
+            socket_.ReceiveExact(chunk, chunkTimeoutMs_, &stop_);
             const uint32_t size = GetU32(chunk, 4);
             if (size < 12 || size > limits_.fReceiveBufferSize)
                 throw uaConnectionError("A chunk of " + std::to_string(size) + " bytes does not fit the negotiated receive buffer of " +
                                         std::to_string(limits_.fReceiveBufferSize) + " bytes");
             chunk.resize(size);
-            socket_.ReceiveExact(std::span<uint8_t>(chunk.data() + 8, size - 8), kMessageTimeoutMs);
+            try {
+                socket_.ReceiveExact(std::span<uint8_t>(chunk.data() + 8, size - 8), MsLeft(deadline), &stop_);
+            } catch (const Exception& e) {
+                if (stop_) throw;
+                throw uaConnectionError("A chunk of " + std::to_string(size) + " bytes did not arrive whole within " +
+                                        std::to_string(chunkTimeoutMs_) + " ms (" + e.what() + ")");
+            }
             ReadChunk(chunk);
         }
     } catch (const std::exception& e) {
@@ -175,12 +213,64 @@ void uaStackClient::ReadLoop() {
     }
 }
 
+std::span<uint8_t> uaStackClient::ReadOpenChunk(std::vector<uint8_t>& chunk) {
+    // the asymmetric security header: policy URI, sender certificate, receiver thumbprint
+    size_t at = 12;
+    std::span<const uint8_t> sender, thumbprint;
+    for (int field = 0; field < 3; ++field) {
+        if (at + 4 > chunk.size()) throw uaConnectionError("A truncated OpenSecureChannel header");
+        const uint32_t length = GetU32(chunk, at);
+        at += 4;
+        if (length == 0xFFFFFFFF) continue;
+        if (length > chunk.size() - at) throw uaConnectionError("A truncated OpenSecureChannel header");
+        if (field == 1) sender = std::span<const uint8_t>(chunk.data() + at, length);
+        if (field == 2) thumbprint = std::span<const uint8_t>(chunk.data() + at, length);
+        at += length;
+    }
+    std::vector<uint8_t> expectedSender, expectedThumbprint;
+    {
+        std::lock_guard lock(openLock_);
+        expectedSender = expectedServerCertificate_;
+        expectedThumbprint = expectedThumbprint_;
+    }
+    const auto same = [](std::span<const uint8_t> a, const std::vector<uint8_t>& b) {
+        return std::equal(a.begin(), a.end(), b.begin(), b.end());
+    };
+    if (asymReader_.Secured() && !same(sender, expectedSender))
+        throw uaConnectionError("The server signed the channel with another certificate than its endpoint's");
+    if (asymReader_.Secured() && !same(thumbprint, expectedThumbprint))
+        throw uaConnectionError("The server's OpenSecureChannel response is meant for another certificate than ours");
+    const uint32_t channelId = GetU32(chunk, 8);
+    const std::span<uint8_t> plain = asymReader_.Unprotect(chunk, at);
+    // only a verified response names the channel, and a renewal keeps it
+    const uint32_t known = channelId_;
+    if (known != 0 && channelId != known)
+        throw uaConnectionError("The server moved the secure channel from id " + std::to_string(known) + " to " +
+                                std::to_string(channelId));
+    if (channelId == 0) throw uaConnectionError("The server opened a secure channel with id 0");
+    channelId_ = channelId;
+    return plain;
+}
+
+void uaStackClient::CheckSequence(uint32_t sequenceNumber) {
+    if (lastSequence_) {
+        const uint32_t last = *lastSequence_;
+        const bool next = sequenceNumber == last + 1;  // unsigned: 0xFFFFFFFF + 1 is 0, a valid wrap
+        const bool wrapped = last > kLastBeforeWrap && sequenceNumber < kFirstAfterWrap;
+        if (!next && !wrapped)
+            throw uaConnectionError("A chunk arrived out of sequence: number " + std::to_string(sequenceNumber) + " after " +
+                                    std::to_string(last) + " (replayed, lost or reordered)");
+    }
+    lastSequence_ = sequenceNumber;
+}
+
 void uaStackClient::ReadChunk(std::vector<uint8_t>& chunk) {
     const std::string type(chunk.begin(), chunk.begin() + 3);
     const char chunkType = static_cast<char>(chunk[3]);
     if (type == "ERR") {
+        if (chunk.size() < 16) throw uaConnectionError("A truncated error message from the server");
         const uint32_t status = GetU32(chunk, 8);
-        const uint32_t length = chunk.size() >= 16 ? GetU32(chunk, 12) : 0;
+        const uint32_t length = GetU32(chunk, 12);
         const std::string reason =
             length != 0xFFFFFFFF && length <= chunk.size() - 16 && length <= 4096 ? std::string(chunk.begin() + 16, chunk.begin() + 16 + length) : "";
         if (onErrorMessage) onErrorMessage(status, reason);
@@ -188,30 +278,24 @@ void uaStackClient::ReadChunk(std::vector<uint8_t>& chunk) {
     }
     std::span<uint8_t> plain;
     if (type == "OPN") {
-        // the asymmetric security header: policy URI, sender certificate, receiver thumbprint
-        size_t at = 12;
-        std::span<const uint8_t> sender;
-        for (int field = 0; field < 3; ++field) {
-            if (at + 4 > chunk.size()) throw uaConnectionError("A truncated OpenSecureChannel header");
-            const uint32_t length = GetU32(chunk, at);
-            at += 4;
-            if (length == 0xFFFFFFFF) continue;
-            if (length > chunk.size() - at) throw uaConnectionError("A truncated OpenSecureChannel header");
-            if (field == 1) sender = std::span<const uint8_t>(chunk.data() + at, length);
-            at += length;
-        }
-        if (asymReader_.Secured() && !std::equal(sender.begin(), sender.end(), expectedServerCertificate_.begin(),
-                                                 expectedServerCertificate_.end()))
-            throw uaConnectionError("The server signed the channel with another certificate than its endpoint's");
-        channelId_ = GetU32(chunk, 8);
-        plain = asymReader_.Unprotect(chunk, at);
+        plain = ReadOpenChunk(chunk);
     } else if (type == "MSG" || type == "CLO") {
+        const uint32_t channelId = GetU32(chunk, 8);
+        if (channelId != channelId_)
+            throw uaConnectionError("A chunk for secure channel " + std::to_string(channelId) + " arrived on channel " +
+                                    std::to_string(channelId_.load()));
         plain = symmetric_.Unprotect(chunk, 16);
     } else {
         return;  // other kinds are ignored
     }
+    if (chunkType != 'F' && chunkType != 'C' && chunkType != 'A')
+        throw uaConnectionError(std::string("A chunk of unknown kind '") + chunkType + "'");
     if (plain.size() < 8) throw uaConnectionError("A chunk without sequence header");
+    CheckSequence(GetU32(plain, 0));
     const uint32_t requestId = GetU32(plain, 4);
+    if (collectedChunks_ > 0 && (requestId != collectedRequestId_ || type[0] != collectedType_))
+        throw uaConnectionError("A chunk of request " + std::to_string(requestId) + " (" + type +
+                                ") arrived inside the message of request " + std::to_string(collectedRequestId_));
     const std::span<const uint8_t> piece(plain.data() + 8, plain.size() - 8);
     if (chunkType == 'A') {
         collected_.clear();
@@ -222,6 +306,8 @@ void uaStackClient::ReadChunk(std::vector<uint8_t>& chunk) {
     }
     collected_.insert(collected_.end(), piece.begin(), piece.end());
     ++collectedChunks_;
+    collectedRequestId_ = requestId;
+    collectedType_ = type[0];
     if (collected_.size() > local_.fMaxMessageSize || (local_.fMaxChunkCount && collectedChunks_ > local_.fMaxChunkCount))
         throw uaConnectionError("The message exceeds the negotiated maximum size");
     if (chunkType == 'C') return;
@@ -251,7 +337,7 @@ std::vector<uint8_t> uaStackClient::WaitFor(uint32_t requestId, int timeoutMs) {
         return body;
     }
     if (faulted_) throw uaConnectionError(faultText_);
-    (void)done;
+    (void)done;  // (waitLock_ is held here)
     throw uaConnectionError(Statuscodes::ToString(0x800A0000));  // BadTimeout
 }
 
@@ -261,7 +347,7 @@ void uaStackClient::SendMessage(const char type[3], uint32_t requestId, const Tu
     const std::vector<uint8_t>& body = encoder.Buffer();
     const bool asymmetric = std::memcmp(type, "OPN", 3) == 0;
     std::lock_guard lock(sendLock_);
-    if (faulted_) throw uaConnectionError(faultText_);
+    if (faulted_) throw uaConnectionError(FaultText());
     const size_t maxBody = asymmetric ? asymWriter_.MaxBodySize(limits_.fSendBufferSize)
                                       : symmetric_.MaxBodySize(limits_.fSendBufferSize);
     if (maxBody == 0) throw uaConnectionError("The send buffer leaves no room for a message body");
@@ -278,7 +364,7 @@ void uaStackClient::SendMessage(const char type[3], uint32_t requestId, const Tu
             PutBytes(chunk, asymWriter_.SenderCertificate());
             PutBytes(chunk, asymWriter_.ReceiverCertificateThumbprint());
         } else {
-            PutU32(chunk, symmetric_.CurrentToken() ? symmetric_.CurrentToken()->tokenId : 0);
+            PutU32(chunk, 0);  // the token id: the delegate puts in the one whose keys it uses
         }
         const size_t securityHeaderEnd = chunk.size();
         PutU32(chunk, ++sequenceNumber_);
@@ -296,13 +382,21 @@ void uaStackClient::OpenSecureChannel(TuaSecurePolicy policy, TuaSecureMode mode
                                       const std::vector<uint8_t>& serverCertificate, uint32_t requestedLifetimeMs,
                                       int timeoutMs, bool renew) {
     const bool secured = uaSecurityPolicies::HasSecurityPolicy(policy);
-    if (secured) {
-        security_->Asym().LoadPublicCertificate(serverCertificate, TCertificateUsage::cuUseRemoteKey);
-        security_->Asym().LoadPublicCertificate(clientCertificate, TCertificateUsage::cuUseLocalKey);
+    if (renew && policy != policy_) throw uaConnectionError("A renewal cannot change the security policy");
+    if (!renew) {
+        // certificates and policy stay as they are for the channel's life: the read thread uses them
+        if (secured) {
+            security_->Asym().LoadPublicCertificate(serverCertificate, TCertificateUsage::cuUseRemoteKey, RsaKeyBits(policy));
+            security_->Asym().LoadPublicCertificate(clientCertificate, TCertificateUsage::cuUseLocalKey, RsaKeyBits(policy));
+        }
+        {
+            std::lock_guard lock(openLock_);
+            expectedServerCertificate_ = serverCertificate;
+            expectedThumbprint_ = secured ? HashOf(THashAlgorithm::SHA1, clientCertificate) : Bytes{};
+        }
+        asymWriter_.SetPolicy(policy, clientCertificate, serverCertificate);
+        asymReader_.SetPolicy(policy, clientCertificate, serverCertificate);
     }
-    expectedServerCertificate_ = serverCertificate;
-    asymWriter_.SetPolicy(policy, clientCertificate, serverCertificate);
-    asymReader_.SetPolicy(policy, clientCertificate, serverCertificate);
     const Bytes clientNonce = RandomBytes(Policy(policy).nonceSize);
     uaOpenSecureChannelRequest request;
     request.fRequestHeader.fTimestamp = NowUtc();
@@ -326,13 +420,29 @@ void uaStackClient::OpenSecureChannel(TuaSecurePolicy policy, TuaSecureMode mode
         throw uaConnectionError("OpenSecureChannel answered with message " + std::to_string(type));
     uaOpenSecureChannelResponse response;
     decoder.Read(response);
-    policy_ = policy;
-    mode_ = mode;
-    symmetric_.SetPolicy(policy, mode);
-    tokenId_ = response.fSecurityToken.fTokenId;
-    revisedLifetime_ = response.fSecurityToken.fRevisedLifetime;
-    symmetric_.IssueToken(response.fSecurityToken.fChannelId, tokenId_, NowUtc(),  // our clock: servers may be skewed
-                          response.fSecurityToken.fRevisedLifetime, clientNonce, response.fServerNonce);
+    if (response.fResponseHeader.fServiceResult & 0x80000000u)
+        throw uaConnectionError("OpenSecureChannel failed: " + StatusText(response.fResponseHeader.fServiceResult));
+    const uaChannelSecurityToken& token = response.fSecurityToken;
+    if (secured && response.fServerNonce.size() != Policy(policy).nonceSize)
+        throw uaConnectionError("The server's nonce has " + std::to_string(response.fServerNonce.size()) + " bytes; " +
+                                uaSecurityPolicies::uaSecurityPolicyToString(policy) + " needs " +
+                                std::to_string(Policy(policy).nonceSize));
+    if (token.fChannelId != channelId_)
+        throw uaConnectionError("The server's token is for secure channel " + std::to_string(token.fChannelId) +
+                                ", not for channel " + std::to_string(channelId_.load()));
+    const uint32_t minimum = std::min(kMinTokenLifetimeMs, requestedLifetimeMs);
+    if (token.fRevisedLifetime < minimum)
+        throw uaConnectionError("The server granted the security token a lifetime of " +
+                                std::to_string(token.fRevisedLifetime) + " ms; at least " + std::to_string(minimum) +
+                                " ms are needed");
+    if (!renew) {
+        policy_ = policy;
+        mode_ = mode;
+        symmetric_.SetPolicy(policy, mode);
+    }
+    revisedLifetime_ = token.fRevisedLifetime;
+    symmetric_.IssueToken(token.fChannelId, token.fTokenId, NowUtc(),  // our clock: servers may be skewed
+                          token.fRevisedLifetime, clientNonce, response.fServerNonce);
 }
 
 void uaStackClient::CloseSecureChannel() {

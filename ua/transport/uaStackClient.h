@@ -11,6 +11,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -72,6 +73,9 @@ public:
                            uint32_t requestedLifetimeMs, int timeoutMs, bool renew = false);
     void CloseSecureChannel();
     uint32_t SecureChannelId() const { return channelId_; }
+    // The shortest token lifetime accepted from a server: a tiny one would have the renew timer
+    // spin. A client asking for less gets what it asked for.
+    static constexpr uint32_t kMinTokenLifetimeMs = 10000;
     // The lifetime the server granted to the current token (ms).
     uint32_t RevisedLifetime() const { return revisedLifetime_; }
     const security::uaSymmetricDelegate& Symmetric() const { return symmetric_; }
@@ -93,6 +97,9 @@ private:
     void SendMessage(const char type[3], uint32_t requestId, const TuaObj& message);
     void ReadLoop();
     void ReadChunk(std::vector<uint8_t>& chunk);
+    std::span<uint8_t> ReadOpenChunk(std::vector<uint8_t>& chunk);
+    void CheckSequence(uint32_t sequenceNumber);
+    std::string FaultText();
     void Deliver(uint32_t requestId, std::vector<uint8_t> body);
     void Fault(const std::string& text);
     std::vector<uint8_t> WaitFor(uint32_t requestId, int timeoutMs);
@@ -103,11 +110,13 @@ private:
     uaMessageLimits limits_, local_;
     security::uaSymmetricDelegate symmetric_;
     security::uaAsymmetricDelegate asymWriter_, asymReader_;
-    std::vector<uint8_t> expectedServerCertificate_;
+    // what a verified OpenSecureChannel response must carry (set when the token is issued)
+    std::mutex openLock_;
+    std::vector<uint8_t> expectedServerCertificate_, expectedThumbprint_;
     security::TuaSecurePolicy policy_ = security::TuaSecurePolicy::uaSPNone;
     security::TuaSecureMode mode_ = security::TuaSecureMode::uaSNone;
-    uint32_t channelId_ = 0;
-    uint32_t tokenId_ = 0;
+    std::atomic<uint32_t> channelId_{0};
+    int chunkTimeoutMs_ = 10000;  // a whole chunk must arrive within this
     std::atomic<uint32_t> revisedLifetime_{0};
     std::atomic<uint32_t> sequenceNumber_{0};
     std::atomic<uint32_t> requestId_{0};
@@ -116,6 +125,9 @@ private:
     // reassembly (read thread only)
     std::vector<uint8_t> collected_;
     uint32_t collectedChunks_ = 0;
+    uint32_t collectedRequestId_ = 0;
+    char collectedType_ = 0;
+    std::optional<uint32_t> lastSequence_;
 
     std::mutex waitLock_;
     std::condition_variable arrived_;

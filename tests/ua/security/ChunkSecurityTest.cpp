@@ -144,15 +144,6 @@ TEST(KeyDerivation, SizesPerPolicy) {
     EXPECT_EQ(d.PreviousToken()->tokenId, 1u);
 }
 
-TEST(BodyLimits, SymmetricAndAsymmetric) {
-    auto backend = CreateNativeBackend();
-    uaSymmetricDelegate d(*backend);
-    d.SetPolicy(P::uaSPBasic256Sha256, M::uaSSignAndEncrypt);
-    EXPECT_EQ(d.MaxBodySize(8192), (8192 - 4 - 20 - 32 - 1) / 16 * 16);
-    d.SetPolicy(P::uaSPBasic256Sha256, M::uaSSign);
-    EXPECT_EQ(d.MaxBodySize(8192), 8192u - 4 - 20 - 32);
-}
-
 // The client holds the 2048-bit pair, the server the 4096-bit one.
 struct Side {
     std::unique_ptr<uaMessageSecurityImpl> backend;
@@ -238,6 +229,56 @@ TEST(AsymmetricChunks, Basic256Sha256With2048BitKeys) {
     EXPECT_EQ(writer.ReceiverCertificateThumbprint().size(), 20u);
     EXPECT_THROW(writer.MaxBodySize(1200), uaChunkError);  // the certificate alone fills it
     EXPECT_GT(writer.MaxBodySize(65536), 0u);
+}
+
+// A chunk with the largest body must fill the send buffer without passing it, and one byte more
+// must not fit: for every policy and mode, and buffer sizes that do and do not line up with the
+// cipher blocks.
+TEST(BodyLimits, TheLargestBodyFillsTheBufferAndOneMoreByteDoesNot) {
+    const std::pair<P, M> cases[] = {{P::uaSPNone, M::uaSNone},
+                                     {P::uaSPBasic128Rsa15, M::uaSSign},       {P::uaSPBasic128Rsa15, M::uaSSignAndEncrypt},
+                                     {P::uaSPBasic256, M::uaSSign},            {P::uaSPBasic256, M::uaSSignAndEncrypt},
+                                     {P::uaSPBasic256Sha256, M::uaSSign},      {P::uaSPBasic256Sha256, M::uaSSignAndEncrypt},
+                                     {P::uaSPAes128_Sha256_RsaOaep, M::uaSSign}, {P::uaSPAes128_Sha256_RsaOaep, M::uaSSignAndEncrypt},
+                                     {P::uaSPAes256_Sha256_RsaPss, M::uaSSign}, {P::uaSPAes256_Sha256_RsaPss, M::uaSSignAndEncrypt}};
+    for (const auto& [policy, mode] : cases) {
+        auto backend = CreateNativeBackend();
+        uaSymmetricDelegate d(*backend);
+        d.SetPolicy(policy, mode);
+        const size_t nonce = Policy(policy).nonceSize;
+        d.IssueToken(7, 1, NowUtc(), 600000, RandomBytes(nonce), RandomBytes(nonce));
+        for (size_t buffer : {size_t{8192}, size_t{8196}, size_t{65535}, size_t{65536}, size_t{65521}}) {
+            SCOPED_TRACE(std::to_string(static_cast<int>(policy)) + "/" + std::to_string(static_cast<int>(mode)) +
+                         " buffer " + std::to_string(buffer));
+            const size_t largest = d.MaxBodySize(buffer);
+            Bytes chunk = SymmetricChunk(1, Bytes(largest, 0x5A));
+            d.Protect(chunk, 16);
+            EXPECT_LE(chunk.size(), buffer);
+            Bytes over = SymmetricChunk(1, Bytes(largest + 1, 0x5A));
+            d.Protect(over, 16);
+            EXPECT_GT(over.size(), buffer);
+        }
+    }
+}
+
+TEST(BodyLimits, AsymmetricChunksFitTheBuffer) {
+    const Bytes cert = ReadFile("cert2048.der"), remote = ReadFile("cert4096.der");
+    for (P policy : {P::uaSPBasic128Rsa15, P::uaSPBasic256Sha256, P::uaSPAes256_Sha256_RsaPss}) {
+        auto backend = CreateNativeBackend();
+        backend->Asym().LoadPrivateKey(ReadFile("key2048.pem"), "");
+        backend->Asym().LoadPublicCertificate(cert, TCertificateUsage::cuUseLocalKey);
+        backend->Asym().LoadPublicCertificate(remote, TCertificateUsage::cuUseRemoteKey);
+        uaAsymmetricDelegate writer(*backend, true);
+        writer.SetPolicy(policy, cert, remote);
+        for (size_t buffer : {size_t{8192}, size_t{65535}}) {
+            const size_t largest = writer.MaxBodySize(buffer);
+            size_t headerEnd = 0;
+            Bytes chunk = AsymmetricChunk(writer, Bytes(largest, 0x33), headerEnd);
+            writer.Protect(chunk, headerEnd);
+            EXPECT_LE(chunk.size(), buffer) << static_cast<int>(policy);
+            EXPECT_GT(chunk.size() + writer.KeySize(), buffer) << static_cast<int>(policy);  // no whole block wasted
+        }
+    }
 }
 
 }  // namespace
