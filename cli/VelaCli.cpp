@@ -12,6 +12,7 @@
 // certificate and key), --user NAME --password TEXT, --proxy URL, --timeout MS.
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -26,6 +27,13 @@
 #include "ua/da/UADAConnection.h"
 #include "ua/uaStatusCodes.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 using namespace vela;
 
 namespace {
@@ -38,7 +46,8 @@ int Usage() {
     std::cerr << "usage: vela_cli URL [options] status | browse [NODE] [--depth N] [--flat] [--filter MASK]\n"
                  "       | read ITEM... | write ITEM VALUE | subscribe ITEM... [--rate MS] [--seconds N]\n"
                  "options: --mode none|sign|encrypt  --policy NAME  --cert FILE --key FILE\n"
-                 "         --user NAME --password TEXT  --proxy URL  --timeout MS\n";
+                 "         --user NAME [--password TEXT]  --allow-cleartext-password  --proxy URL  --timeout MS\n"
+                 "the password may also come from VELA_PASSWORD, else it is asked for on the terminal\n";
     return 2;
 }
 
@@ -97,6 +106,8 @@ bool Parse(int argc, char** argv, Arguments& args) {
         const std::string arg = argv[i];
         if (arg == "--flat") {
             args.flat = true;
+        } else if (arg == "--allow-cleartext-password") {
+            args.options[arg] = "1";
         } else if (arg.starts_with("--")) {
             if (std::find(valued.begin(), valued.end(), arg) == valued.end() || i + 1 >= argc) return false;
             args.options[arg] = argv[++i];
@@ -112,6 +123,47 @@ bool Parse(int argc, char** argv, Arguments& args) {
 int Number(const Arguments& args, const std::string& name, int absent) {
     auto found = args.options.find(name);
     return found == args.options.end() ? absent : std::stoi(found->second);
+}
+
+// A line typed on the terminal without echo; empty when input is not a terminal.
+std::string PromptPassword(const std::string& user) {
+#ifdef _WIN32
+    HANDLE input = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    if (input == INVALID_HANDLE_VALUE || !GetConsoleMode(input, &mode)) return {};
+    std::cerr << "password for " << user << ": " << std::flush;
+    SetConsoleMode(input, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    std::wstring typed;
+    wchar_t c = 0;
+    DWORD got = 0;
+    while (ReadConsoleW(input, &c, 1, &got, nullptr) && got == 1 && c != L'\r' && c != L'\n') typed += c;
+    SetConsoleMode(input, mode);
+    std::cerr << std::endl;
+    std::string text;
+    for (wchar_t w : typed) text += static_cast<char>(w < 0x80 ? w : '?');  // ASCII is what passwords hold here
+    return text;
+#else
+    if (!isatty(STDIN_FILENO)) return {};
+    std::cerr << "password for " << user << ": " << std::flush;
+    termios saved{};
+    tcgetattr(STDIN_FILENO, &saved);
+    termios quiet = saved;
+    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+    tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
+    std::string text;
+    std::getline(std::cin, text);
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::cerr << std::endl;
+    return text;
+#endif
+}
+
+// --password, else the environment, else the terminal: a password need not stand on the command
+// line, where other users of the machine can see it.
+std::string UserPassword(const Arguments& args) {
+    if (auto given = args.options.find("--password"); given != args.options.end()) return given->second;
+    if (const char* fromEnvironment = std::getenv("VELA_PASSWORD")) return fromEnvironment;
+    return PromptPassword(args.options.at("--user"));
 }
 
 void Configure(TVelaDAClient& client, const Arguments& args) {
@@ -142,7 +194,8 @@ void Configure(TVelaDAClient& client, const Arguments& args) {
     if (!option("--user").empty()) {
         client.SetParam("ua-usermode", "1");
         client.SetParam("ua-user", option("--user"));
-        client.SetParam("ua-pass", option("--password"));
+        client.SetParam("ua-pass", UserPassword(args));
+        if (!option("--allow-cleartext-password").empty()) client.SetParam("ua-cleartextpassword", "1");
     }
 }
 

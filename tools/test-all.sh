@@ -39,6 +39,26 @@ layer() {  # name, preset
 
 layer "linux unit tests" linux
 layer "linux unit tests under ASan+UBSan" linux-asan
+# The client's threads under ThreadSanitizer: token renewal under traffic (against node-opcua) and
+# the hostile-server cases, among them a session lost while its client is destroyed.
+echo "== linux client threads under ThreadSanitizer"
+if cmake --preset linux-tsan >"$log/tsan.configure" 2>&1 && cmake --build --preset linux-tsan >"$log/tsan.build" 2>&1; then
+    for run in "ua/interop/ua_interop_tests --gtest_filter=*Renew*" \
+               "ua/ua_tests --gtest_filter=*ReceivedChunks*:*Trickling*:*OpenAnswers*:*LostSession*:*MisbehavingServer*"; do
+        if TSAN_OPTIONS="halt_on_error=1" build/linux-tsan/tests/$run >"$log/tsan.test" 2>&1; then
+            passed=$((passed + 1))
+        else
+            tail -n 40 "$log/tsan.test"
+            failed=$((failed + 1))
+            echo "!! ThreadSanitizer: $run failed"
+        fi
+    done
+else
+    tail -n 40 "$log/tsan.build"
+    failed=$((failed + 1))
+    echo "!! ThreadSanitizer: build failed"
+fi
+
 # Fuzzers: a short fixed run each, from the stored seeds, on a scratch copy of the corpus.
 fuzz() {  # target, corpus folder, seconds
     echo "== fuzzer $1: $3 s"

@@ -169,6 +169,13 @@ void uaStackClient::Disconnect() {
         else reader_.detach();
     }
     socket_.Close();
+    {
+        // calls still waiting end now rather than at their time-outs
+        std::lock_guard lock(waitLock_);
+        if (!faulted_) faultText_ = "The connection was closed";
+        faulted_ = true;
+    }
+    arrived_.notify_all();
 }
 
 std::string uaStackClient::FaultText() {
