@@ -77,7 +77,11 @@ uaNodeId uaNodeId::Parse(const std::string& input, bool trim) {
             throw uaConversionError("Invalid Integer");
         return uaNodeId(static_cast<uint32_t>(value), ns);
     }
-    if (StartsWith(text, "g=")) return uaNodeId(uaGuid::Parse(rest), ns);
+    if (StartsWith(text, "g=")) {
+        // the standard node id text writes the GUID without braces; ours (what we print) has them
+        const bool bare = rest.size() == 36 && rest.front() != '{';
+        return uaNodeId(uaGuid::Parse(bare ? "{" + rest + "}" : rest), ns);
+    }
     if (StartsWith(text, "b=")) {
         uaByteString bytes;
         for (size_t i = 0; i + 1 < rest.size(); i += 2) {

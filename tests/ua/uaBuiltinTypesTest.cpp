@@ -35,6 +35,8 @@ INSTANTIATE_TEST_SUITE_P(
                       NodeIdText{"0", 0, itString, "ns=0;s=0"},
                       NodeIdText{"ns=1;g={01234567-89AB-CDEF-0123-456789ABCDEF}", 1, itGuid,
                                  "ns=1;g={01234567-89AB-CDEF-0123-456789ABCDEF}"},
+                      NodeIdText{"ns=1;g=5CE9DBCE-5D79-434C-9AC3-1CFBA9A6E92C", 1, itGuid,
+                                 "ns=1;g={5CE9DBCE-5D79-434C-9AC3-1CFBA9A6E92C}"},
                       NodeIdText{"ns=4;i=4294967295", 4, itNumeric, "ns=4;i=4294967295"}),
     [](const auto& p) { return "case" + std::to_string(p.index); });
 
