@@ -13,6 +13,7 @@
 
 #include "base/ProxyTunnel.h"
 #include "base/Socket.h"
+#include "tests/ua/FakePeerWire.h"
 #include "ua/client/VelaUAClient.h"
 #include "ua/security/ChunkSecurity.h"
 #include "ua/security/Random.h"
@@ -22,43 +23,22 @@
 namespace vela::ua {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using namespace vela::ua::fakepeer;
 using Clock = std::chrono::steady_clock;
 using security::TuaSecureMode;
 using security::TuaSecurePolicy;
 
 const std::string kNoneUri = "http://opcfoundation.org/UA/SecurityPolicy#None";
 
-void PutU32(Bytes& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
-uint32_t GetU32(const Bytes& in, size_t at) {
-    return in[at] | in[at + 1] << 8 | in[at + 2] << 16 | static_cast<uint32_t>(in[at + 3]) << 24;
-}
 void PutString(Bytes& out, std::span<const uint8_t> bytes) {
     if (bytes.empty()) return PutU32(out, 0xFFFFFFFF);
     PutU32(out, static_cast<uint32_t>(bytes.size()));
     out.insert(out.end(), bytes.begin(), bytes.end());
 }
 Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
-Bytes Encoded(const TuaObj& message) {
-    TuaBinaryEncoder encoder;
-    encoder.WriteMessage(message);
-    return encoder.TakeBuffer();
-}
 Bytes KeyFile(const std::string& name) {
     std::ifstream in(std::string(VELA_KEYS_DIR) + "/" + name, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), {});
-}
-
-Bytes ReadMessage(TcpSocket& socket) {
-    Bytes header(8);
-    socket.ReceiveExact(header, 5000);
-    const uint32_t size = GetU32(header, 4);
-    Bytes rest(size > 8 && size < (1u << 20) ? size - 8 : 0);
-    socket.ReceiveExact(rest, 5000);
-    header.insert(header.end(), rest.begin(), rest.end());
-    return header;
 }
 
 void SendAck(TcpSocket& peer) {

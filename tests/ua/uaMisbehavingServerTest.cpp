@@ -7,17 +7,14 @@
 #include <thread>
 
 #include "base/Socket.h"
+#include "tests/ua/FakePeerWire.h"
 #include "ua/transport/uaStackClient.h"
 #include "ua/uaBinaryEncoder.h"
 
 namespace vela::ua {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-void PutU32(Bytes& out, uint32_t v) {
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (8 * i)));
-}
+using namespace vela::ua::fakepeer;
 
 Bytes Message(const char* type, char chunk, const Bytes& body, uint32_t declaredSize = 0) {
     Bytes out(type, type + 3);
@@ -25,16 +22,6 @@ Bytes Message(const char* type, char chunk, const Bytes& body, uint32_t declared
     PutU32(out, declaredSize ? declaredSize : static_cast<uint32_t>(8 + body.size()));
     out.insert(out.end(), body.begin(), body.end());
     return out;
-}
-
-Bytes ReadMessage(TcpSocket& socket) {
-    Bytes header(8);
-    socket.ReceiveExact(header, 5000);
-    const uint32_t size = header[4] | header[5] << 8 | header[6] << 16 | static_cast<uint32_t>(header[7]) << 24;
-    Bytes rest(size > 8 && size < (1u << 20) ? size - 8 : 0);
-    socket.ReceiveExact(rest, 5000);
-    header.insert(header.end(), rest.begin(), rest.end());
-    return header;
 }
 
 Bytes Acknowledge() {
@@ -141,12 +128,6 @@ TEST_P(MisbehavingServer, EndsInACleanErrorWithinTheTimeOut) {
 INSTANTIATE_TEST_SUITE_P(Cases, MisbehavingServer, ::testing::ValuesIn(Cases()),
                          [](const auto& p) { return std::string(p.param.name); });
 
-Bytes Encoded(const TuaObj& message) {
-    TuaBinaryEncoder encoder;
-    encoder.WriteMessage(message);
-    return encoder.TakeBuffer();
-}
-
 // The server's clock may be far off ours: the token's lifetime counts from its receipt here.
 TEST(SkewedServerClock, TokenCreatedLongAgoByTheServerStillCarriesTraffic) {
     FakeServer server(SendAck, [](TcpSocket& peer) {
@@ -172,7 +153,7 @@ TEST(SkewedServerClock, TokenCreatedLongAgoByTheServerStillCarriesTraffic) {
         PutU32(answer, 5);  // channel
         PutU32(answer, 1);  // token
         PutU32(answer, 2);  // sequence number
-        PutU32(answer, request[20] | request[21] << 8 | request[22] << 16 | static_cast<uint32_t>(request[23]) << 24);
+        PutU32(answer, GetU32(request, 20));
         const Bytes endpoints = Encoded(uaGetEndpointsResponse());
         answer.insert(answer.end(), endpoints.begin(), endpoints.end());
         peer.SendAll(Message("MSG", 'F', answer));
