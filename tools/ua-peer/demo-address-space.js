@@ -1,8 +1,8 @@
 // The address space that DA clients of the gateway meet in tests and in the demo:
 //   Objects/Demo/Static/Scalars   one writable variable of every scalar built-in type
-//   Objects/Demo/Static/Arrays    writable arrays
+//   Objects/Demo/Static/Arrays    writable arrays, and a 2 x 3 matrix of doubles
 //   Objects/Demo/Static/Access    ReadOnly, WriteOnly
-//   Objects/Demo/Static/Bad       a variable whose value has a bad status
+//   Objects/Demo/Static/Bad       values with a bad or uncertain status (Uncertain keeps what is written)
 //   Objects/Demo/Static/OldSource a value with a source timestamp of 2020-01-01
 //   Objects/Demo/Static/Range     a writable structure (an extension object of type Range)
 //   Objects/Demo/Analog           analog items with engineering units and ranges
@@ -81,6 +81,20 @@ function build(server) {
         value: { timestamped_get: () => new DataValue({ value: new Variant({ dataType: DataType.Double, value: 0 }),
                                           statusCode: StatusCodes.BadSensorFailure,
                                           sourceTimestamp: new Date(), serverTimestamp: new Date() }) } });
+
+    let uncertain = 5;
+    namespace.addVariable({ componentOf: bad, browseName: "Uncertain", nodeId: "s=Demo.Static.Bad.Uncertain",
+        dataType: "Int32", minimumSamplingInterval: 100,
+        value: { timestamped_get: () => new DataValue({ value: new Variant({ dataType: DataType.Int32, value: uncertain }),
+                                          statusCode: StatusCodes.UncertainLastUsableValue,
+                                          sourceTimestamp: new Date(), serverTimestamp: new Date() }),
+                 timestamped_set: (dataValue, callback) => { uncertain = dataValue.value.value; callback(null, StatusCodes.Good); } } });
+
+    let matrix = new Variant({ dataType: DataType.Double, arrayType: 2 /* Matrix */, dimensions: [2, 3],
+                               value: new Float64Array([1, 2, 3, 4, 5, 6]) });
+    namespace.addVariable({ componentOf: arrayFolder, browseName: "DoubleMatrix", nodeId: "s=Demo.Static.Arrays.DoubleMatrix",
+        dataType: "Double", valueRank: 2, arrayDimensions: [2, 3], minimumSamplingInterval: 100,
+        value: { get: () => matrix, set: (v) => { matrix = v; return StatusCodes.Good; } } });
 
     // a structure: an extension object of type Range
     let range = new Variant({ dataType: DataType.ExtensionObject, value: new Range({ low: 0, high: 100 }) });
