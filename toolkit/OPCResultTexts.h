@@ -6,6 +6,10 @@
 
 namespace vela {
 
+// The OPC DA results the toolkit itself gives items.
+inline constexpr int32_t kOpcEBadType = static_cast<int32_t>(0xC0040004);
+inline constexpr int32_t kOpcERange = static_cast<int32_t>(0xC004000B);
+
 std::optional<std::string> OPCResultText(int32_t code);
 // The table's text, else "unknown errorcode: " and the decimal code.
 std::string OPCResultTextOrUnknown(int32_t code);

@@ -1,5 +1,7 @@
 #include "ua/uaVariantConvert.h"
 
+#include <cstdint>
+
 namespace vela::ua {
 namespace {
 
@@ -70,19 +72,44 @@ VarType ArrayElementType(uaBuildInType type) {
     }
 }
 
+bool IsSignedInteger(VarType t) { return t == vtI1 || t == vtI2 || t == vtI4 || t == vtI8 || t == vtINT; }
+bool IsUnsignedInteger(VarType t) { return t == vtUI1 || t == vtUI2 || t == vtUI4 || t == vtUI8 || t == vtUINT; }
+
+[[noreturn]] void RaiseOverflow(VarType from, VarType to) {
+    throw VariantError(kDispEOverflow,
+                       "Overflow converting a value of type " + VarTypeName(from) + " to type " + VarTypeName(to));
+}
+
+// A value for a node must fit the node's type. Across signedness OLE changes integers by bit
+// pattern; a node takes them by value: -1 written to a UInt16 is out of range, not 65535.
+Variant Fitted(const Variant& value, VarType target) {
+    const VarType from = value.Type();
+    if (IsSignedInteger(from) && IsUnsignedInteger(target)) {
+        if (value.SignedValue() < 0) RaiseOverflow(from, target);
+        return Variant(static_cast<uint64_t>(value.SignedValue())).ChangeType(target);
+    }
+    if (IsUnsignedInteger(from) && IsSignedInteger(target)) {
+        if (value.UnsignedValue() > static_cast<uint64_t>(INT64_MAX)) RaiseOverflow(from, target);
+        return Variant(static_cast<int64_t>(value.UnsignedValue())).ChangeType(target);
+    }
+    return value.ChangeType(target);
+}
+
+int64_t SignedIn(const Variant& value, VarType target) { return Fitted(value, target).SignedValue(); }
+uint64_t UnsignedIn(const Variant& value, VarType target) { return Fitted(value, target).UnsignedValue(); }
+
 uaScalar ScalarFrom(const Variant& value, uaBuildInType type) {
     switch (type) {
         case bit_Boolean: return value.ToBool();
-        case bit_SByte: return static_cast<int8_t>(value.ToInt32());
-        case bit_Byte: return static_cast<uint8_t>(value.ToInt32());
-        case bit_Int16: return static_cast<int16_t>(value.ToInt32());
-        case bit_UInt16: return static_cast<uint16_t>(value.ToInt32());
-        case bit_Int32: return value.ToInt32();
-        case bit_UInt32: return static_cast<uint32_t>(value.ToInt64());
-        case bit_StatusCode: return static_cast<uint32_t>(value.ToInt32());
-        case bit_Int64: return value.ToInt64();
-        case bit_UInt64: return value.ChangeType(vtUI8).UnsignedValue();
-        case bit_Float: return static_cast<float>(value.ToDouble());
+        case bit_SByte: return static_cast<int8_t>(SignedIn(value, vtI1));
+        case bit_Byte: return static_cast<uint8_t>(UnsignedIn(value, vtUI1));
+        case bit_Int16: return static_cast<int16_t>(SignedIn(value, vtI2));
+        case bit_UInt16: return static_cast<uint16_t>(UnsignedIn(value, vtUI2));
+        case bit_Int32: return static_cast<int32_t>(SignedIn(value, vtI4));
+        case bit_UInt32: case bit_StatusCode: return static_cast<uint32_t>(UnsignedIn(value, vtUI4));
+        case bit_Int64: return SignedIn(value, vtI8);
+        case bit_UInt64: return UnsignedIn(value, vtUI8);
+        case bit_Float: return static_cast<float>(Fitted(value, vtR4).DoubleValue());
         case bit_Double: return value.ToDouble();
         case bit_DateTime: return value.ChangeType(vtDATE).DoubleValue();
         case bit_String: case bit_XmlElement: return value.ToString();
@@ -90,7 +117,7 @@ uaScalar ScalarFrom(const Variant& value, uaBuildInType type) {
         case bit_ByteString: {
             if (!value.IsArray()) throw Exception("a byte string needs an array of bytes");
             uaByteString bytes;
-            for (const Variant& b : value.Array().Elements()) bytes.push_back(static_cast<uint8_t>(b.ToInt32()));
+            for (const Variant& b : value.Array().Elements()) bytes.push_back(static_cast<uint8_t>(UnsignedIn(b, vtUI1)));
             return bytes;
         }
         case bit_NodeId: return uaNodeId::Parse(value.ToString(), true);
@@ -114,7 +141,7 @@ std::optional<uaVariant> CreateArray(const Variant& value, uaBuildInType type) {
     elements.reserve(items.size());
     if (type == bit_ExtensionObject) {
         // the array's data taken as bytes
-        for (const Variant& item : items) elements.emplace_back(static_cast<uint8_t>(item.ToInt32()));
+        for (const Variant& item : items) elements.emplace_back(static_cast<uint8_t>(UnsignedIn(item, vtUI1)));
         return uaVariant::Array(bit_Byte, std::move(elements));
     }
     if (type == bit_Variant) {

@@ -42,7 +42,6 @@ TEST(ItemToUa, TypesOfItemValues) {
 }
 
 TEST(ItemToUa, WritesTakeTheNodesType) {
-    EXPECT_EQ(CreateUaVariant(Variant(300), bit_Byte), uaVariant::Scalar(bit_Byte, uint8_t{44}));  // cut to 8 bits
     EXPECT_FALSE(CreateUaVariant(Variant::Null(), bit_Int32).has_value());
     EXPECT_EQ(CreateUaVariant(Variant("2.5"), bit_Double), uaVariant::Scalar(bit_Double, 2.5));
     EXPECT_EQ(CreateUaVariant(Variant(" ns=2;s=Tag "), bit_NodeId), uaVariant::Scalar(bit_NodeId, uaNodeId(std::string("Tag"), 2)));
@@ -58,6 +57,63 @@ TEST(ItemToUa, WritesTakeTheNodesType) {
     EXPECT_THROW(CreateUaVariant(Variant(1), bit_DataValue), Exception);
     EXPECT_THROW(CreateUaVariant(Variant("not a guid"), bit_Guid), uaConversionError);
     EXPECT_THROW(CreateUaVariant(Variant("abc"), bit_Int32), VariantError);
+}
+
+// A value the node's type cannot hold is refused as an overflow, never cut or wrapped.
+TEST(ItemToUa, ValuesOutsideTheNodesTypeAreRefused) {
+    struct Case {
+        Variant value;
+        uaBuildInType type;
+    };
+    const Case outside[] = {
+        {Variant(300), bit_Byte},
+        {Variant("256"), bit_Byte},
+        {Variant(-1), bit_Byte},
+        {Variant(-129), bit_SByte},
+        {Variant("128"), bit_SByte},
+        {Variant(40000), bit_Int16},
+        {Variant(-1), bit_UInt16},
+        {Variant(int16_t{-1}), bit_UInt16},  // same width: OLE would take the bit pattern
+        {Variant(int64_t{4294967296}), bit_UInt32},
+        {Variant("4294967296"), bit_UInt32},
+        {Variant(-1), bit_StatusCode},
+        {Variant(uint32_t{2147483648u}), bit_Int32},
+        {Variant(uint64_t{9223372036854775808u}), bit_Int64},
+        {Variant(-1), bit_UInt64},
+        {Variant(1e39), bit_Float},
+        {Variant("-1e39"), bit_Float},
+        {Variant(1e10), bit_Int32},
+        {Variant::FromElements(vtI4, {Variant(1), Variant(256)}), bit_ByteString},
+        {Variant::FromElements(vtI4, {Variant(1), Variant(70000)}), bit_UInt16},
+    };
+    for (size_t i = 0; i < std::size(outside); ++i) {
+        const Case& c = outside[i];
+        SCOPED_TRACE("case " + std::to_string(i));
+        try {
+            CreateUaVariant(c.value, c.type);
+            FAIL() << "taken";
+        } catch (const VariantError& e) {
+            EXPECT_EQ(e.Code(), kDispEOverflow);
+        }
+    }
+}
+
+TEST(ItemToUa, ValuesAtTheEdgesOfTheNodesTypeAreTaken) {
+    EXPECT_EQ(CreateUaVariant(Variant(255), bit_Byte), uaVariant::Scalar(bit_Byte, uint8_t{255}));
+    EXPECT_EQ(CreateUaVariant(Variant("-128"), bit_SByte), uaVariant::Scalar(bit_SByte, int8_t{-128}));
+    EXPECT_EQ(CreateUaVariant(Variant(uint16_t{32767}), bit_Int16), uaVariant::Scalar(bit_Int16, int16_t{32767}));
+    EXPECT_EQ(CreateUaVariant(Variant(int32_t{65535}), bit_UInt16), uaVariant::Scalar(bit_UInt16, uint16_t{65535}));
+    EXPECT_EQ(CreateUaVariant(Variant("4294967295"), bit_UInt32), uaVariant::Scalar(bit_UInt32, uint32_t{4294967295u}));
+    // a status code read (as an unsigned number) can be written back
+    EXPECT_EQ(CreateUaVariant(Variant("2147483648"), bit_StatusCode),
+              uaVariant::Scalar(bit_StatusCode, uint32_t{0x80000000u}));
+    EXPECT_EQ(CreateUaVariant(Variant(uint32_t{0x808C0000u}), bit_StatusCode),
+              uaVariant::Scalar(bit_StatusCode, uint32_t{0x808C0000u}));
+    EXPECT_EQ(CreateUaVariant(Variant("18446744073709551615"), bit_UInt64),
+              uaVariant::Scalar(bit_UInt64, uint64_t{18446744073709551615u}));
+    EXPECT_EQ(CreateUaVariant(Variant(3.4028234663852886e38), bit_Float),
+              uaVariant::Scalar(bit_Float, 3.4028234663852886e38f));
+    EXPECT_EQ(CreateUaVariant(Variant(2.5), bit_Byte), uaVariant::Scalar(bit_Byte, uint8_t{2}));  // half to even
 }
 
 TEST(ItemToUa, DefaultValues) {

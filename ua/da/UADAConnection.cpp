@@ -7,6 +7,7 @@
 
 #include "base/FileData.h"
 #include "base/Text.h"
+#include "toolkit/OPCResultTexts.h"
 #include "toolkit/ConnectionOptions.h"
 #include "toolkit/ConnectionRegistry.h"
 #include "toolkit/VelaClient.h"
@@ -258,7 +259,13 @@ bool TVelaUADAConnection::DoTimer() {
     return true;
 }
 
-std::string TVelaUADAConnection::GetErrorString(int32_t code) { return StatusText(static_cast<uint32_t>(code)); }
+// The group gives items OPC results of its own (a value out of the node's range) besides the
+// server's status codes.
+std::string TVelaUADAConnection::GetErrorString(int32_t code) {
+    if (auto text = OPCResultText(code); text && (static_cast<uint32_t>(code) & 0xFFFF0000u) == 0xC0040000u)
+        return *text;
+    return StatusText(static_cast<uint32_t>(code));
+}
 
 void TVelaUADAConnection::GetServerInfo(TServerStateRecord& status, int32_t) {
     status.Starttime = status.Currenttime = status.LastUpdateTime = 0;

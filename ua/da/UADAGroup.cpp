@@ -6,6 +6,7 @@
 #include "toolkit/VelaExceptions.h"
 #include "toolkit/VelaClient.h"
 #include "toolkit/VelaMessages.h"
+#include "toolkit/OPCResultTexts.h"
 #include "ua/da/UADAConnection.h"
 #include "ua/uaStatusCodes.h"
 #include "ua/uaStructureBase.h"
@@ -19,7 +20,26 @@ constexpr uint32_t kBadTimeout = 0x800A0000;
 constexpr uint32_t kBadSubscriptionIdInvalid = 0x80280000;
 constexpr uint32_t kDataChangeNotification = 811, kStatusChangeNotification = 820;
 
-bool IsGood(uint32_t code) { return (code & 0xC0000000u) == 0; }
+// Whether reading an item's value failed for the item itself. Any other status, Uncertain or
+// Bad, is the value's quality: the item stands. A write-only item cannot be read but stands.
+bool IsItemError(uint32_t valueStatus, int32_t accessRights) {
+    switch (valueStatus & 0xFFFF0000u) {
+        case 0x803A0000u:  // BadNotReadable
+        case 0x801F0000u:  // BadUserAccessDenied
+            return (accessRights & 2) == 0;
+        case 0x80330000u:  // BadNodeIdInvalid
+        case 0x80340000u:  // BadNodeIdUnknown
+        case 0x80350000u:  // BadAttributeIdInvalid
+        case 0x80360000u:  // BadIndexRangeInvalid
+        case 0x80370000u:  // BadIndexRangeNoData
+        case 0x80380000u:  // BadDataEncodingInvalid
+        case 0x80390000u:  // BadDataEncodingUnsupported
+        case 0x80E60000u:  // BadSecurityModeInsufficient
+            return true;
+        default:
+            return false;
+    }
+}
 
 // An item id that is not a node id text is sent as the null node; the item gets
 // BadNodeIdInvalid instead of the server's answer.
@@ -403,7 +423,7 @@ void TVelaUADAGroup::ReadAttributesOf(TVelaItemList& items) {
             item.fBaseDatatype = item.FCanonicalDatatype <= 25 ? item.FCanonicalDatatype : 0;
             item.FQuality = v[4].fStatusCode;
         }
-        item.FLastError = v[4].fStatusCode;
+        item.FLastError = IsItemError(v[4].fStatusCode, item.FAccessRights) ? v[4].fStatusCode : 0;
     }
 }
 
@@ -511,9 +531,9 @@ bool TVelaUADAGroup::ReadItems(TVelaItemList& items, bool asynchronous) {
             item.FValue = Variant();
         }
         item.FQuality = value.fStatusCode;
-        item.FLastError = IsGood(value.fStatusCode) ? 0 : value.fStatusCode;
+        item.FLastError = IsItemError(value.fStatusCode, 0) ? value.fStatusCode : 0;  // a read needs read access
         item.FTimeStamp = connection_.ItemTimeStamp(value);
-        if (value.fStatusCode != 0) ok = false;
+        if (item.FLastError != 0) ok = false;
     }
     return ok;
 }
@@ -545,6 +565,12 @@ uaDataValue TVelaUADAGroup::WriteValueOf(const TVelaItemData& item) {
     return value;
 }
 
+// The OPC result of a value that cannot become the node's type; such an item is not written.
+static int32_t ConversionResult(const std::exception& error) {
+    const auto* variantError = dynamic_cast<const VariantError*>(&error);
+    return variantError && variantError->Code() == kDispEOverflow ? kOpcERange : kOpcEBadType;
+}
+
 bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
     CheckValidSubscription();
     if (!asynchronous)
@@ -552,28 +578,56 @@ bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
                                    [&](TVelaItemList& slice) { return WriteItems(slice, false); }))
             return *split;
     uaWrite call(&Client().Requests());
-    for (const auto& item : items) {
+    // per item: its place in the request, or -1 when its value could not be converted
+    std::vector<int> sent(items.Count(), -1);
+    std::vector<int32_t> refused(items.Count(), 0);
+    for (size_t i = 0; i < items.Count(); ++i) {
         uaWriteValue write;
-        write.fNodeId = TryParse(item->FItemID).value_or(uaNodeId());
+        write.fNodeId = TryParse(items[i].FItemID).value_or(uaNodeId());
         write.fAttributeId = 13;
-        write.fValue = WriteValueOf(*item);
+        try {
+            write.fValue = WriteValueOf(items[i]);
+        } catch (const Exception& e) {
+            refused[i] = ConversionResult(e);
+            continue;
+        }
+        sent[i] = static_cast<int>(call.Request->fNodesToWrite.size());
         call.Request->fNodesToWrite.push_back(std::move(write));
+    }
+    const auto resultOf = [sent, refused](size_t i, const std::vector<uint32_t>* results, uint32_t otherwise) {
+        if (sent[i] < 0) return static_cast<uint32_t>(refused[i]);
+        return results ? (*results)[static_cast<size_t>(sent[i])] : otherwise;
+    };
+    // the toolkit's own refusals are HRESULTs, the server's results UA status codes
+    const auto errorOf = [sent, refused](size_t i, uint32_t code) -> int64_t {
+        return sent[i] < 0 ? refused[i] : static_cast<int64_t>(code);
+    };
+    const size_t sentCount = call.Request->fNodesToWrite.size();
+    if (asynchronous && sentCount == 0) {  // nothing for the server: the completion comes at once
+        for (size_t i = 0; i < items.Count(); ++i) {
+            items[i].FQuality = static_cast<uint32_t>(refused[i]);
+            items[i].FLastError = refused[i];
+        }
+        if (Owner())
+            Owner()->PostMsg(kMsgWriteComplete, std::make_unique<TVelaItemList>(items.Items()),
+                             static_cast<int64_t>(items.Count()));
+        return true;
     }
     if (asynchronous) {
         fLastAsyncRequestId = call.Request->fRequestHeader.fRequestHandle;
         auto list = std::make_shared<TVelaItemList>(items.Items());
         VelaPtr<IVelaGroup> self(this);
         call.RunAsync(list, Client().Requests().fTimeout,
-                      [self, list](uint32_t, std::unique_ptr<TuaObj> response, const std::any&) {
+                      [self, list, resultOf, errorOf, sentCount](uint32_t, std::unique_ptr<TuaObj> response, const std::any&) {
                           auto& group = *static_cast<TVelaUADAGroup*>(self.get());
                           auto* written = dynamic_cast<uaWriteResponse*>(response.get());
-                          if (written && written->fResults.size() != list->Count())
+                          if (written && written->fResults.size() != sentCount)
                               throw Exception("Response has not the right length");
                           int64_t failed = 0;
                           for (size_t i = 0; i < list->Count(); ++i) {
-                              const uint32_t code = written ? written->fResults[i] : kBadTimeout;
+                              const uint32_t code = resultOf(i, written ? &written->fResults : nullptr, kBadTimeout);
                               (*list)[i].FQuality = code;
-                              (*list)[i].FLastError = code;
+                              (*list)[i].FLastError = errorOf(i, code);
                               if (code != 0) ++failed;
                           }
                           if (group.Owner())
@@ -581,14 +635,19 @@ bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
                       });
         return true;
     }
-    call.RunSync();
-    if (!call.Response) return false;
+    std::vector<uint32_t> results;
+    if (sentCount > 0) {
+        call.RunSync();
+        if (!call.Response) return false;
+        results = call.Response->fResults;
+        if (results.size() != sentCount) throw Exception("Response has not the right length");
+    }
     bool ok = true;
-    const auto& results = call.Response->fResults;
-    for (size_t i = 0; i < items.Count() && i < results.size(); ++i) {
-        items[i].FQuality = results[i];
-        items[i].FLastError = results[i];
-        if (results[i] != 0) ok = false;
+    for (size_t i = 0; i < items.Count(); ++i) {
+        const uint32_t code = resultOf(i, &results, 0);
+        items[i].FQuality = code;
+        items[i].FLastError = errorOf(i, code);
+        if (code != 0) ok = false;
     }
     return ok;
 }

@@ -4,6 +4,7 @@
 #include <map>
 
 #include "tests/ua/da/DAClientFixture.h"
+#include "toolkit/OPCResultTexts.h"
 #include "ua/da/UADAGroup.h"
 
 namespace vela::ua {
@@ -145,8 +146,102 @@ TEST_F(DAGroups, AccessRightsAndBadStatusReachTheItems) {
     auto bad = group.OPCItems().AddItem(Id("Demo.Static.Bad.SensorFailure"));  // the monitored item is fine
     EXPECT_EQ(bad->FQuality, 0x808C0000u);
     TVelaItemList list(bad);
-    EXPECT_FALSE(group.SyncRead(&list, false));
+    EXPECT_TRUE(group.SyncRead(&list, false));  // a bad quality is not an error of the item
+    EXPECT_EQ(bad->FLastError, 0);
     EXPECT_EQ(bad->FQuality, 0x808C0000u);
+}
+
+// Without a subscription items are checked by reading their attributes: a write-only item and
+// items whose value has an uncertain or bad status are items all the same.
+TEST_F(DAGroups, WriteOnlyAndUncertainItemsStandWithoutASubscription) {
+    TVelaGroup& group = client->OPCGroups().Add("Plain", true, false);
+    auto writeOnly = group.OPCItems().AddItem(Id("Demo.Static.Access.WriteOnly"));
+    EXPECT_EQ(writeOnly->FLastError, 0);
+    EXPECT_EQ(writeOnly->FQuality, 0x803A0000u);  // BadNotReadable
+    writeOnly->WriteSync(Variant("19"));
+    EXPECT_EQ(writeOnly->FLastError, 0);
+    TVelaItemList unreadable(writeOnly);
+    EXPECT_FALSE(group.SyncRead(&unreadable, false));  // reading it is still refused
+    EXPECT_EQ(static_cast<uint32_t>(writeOnly->FLastError), 0x803A0000u);
+
+    auto uncertain = group.OPCItems().AddItem(Id("Demo.Static.Bad.Uncertain"));
+    EXPECT_EQ(uncertain->FLastError, 0);
+    EXPECT_EQ(uncertain->FQuality, 0x40900000u);  // UncertainLastUsableValue
+    uncertain->WriteSync(Variant(int32_t{77}));
+    EXPECT_EQ(uncertain->FLastError, 0);
+    TVelaItemList list(uncertain);
+    EXPECT_TRUE(group.SyncRead(&list, false));
+    EXPECT_EQ(uncertain->FValue.ToInt32(), 77);
+    EXPECT_EQ(uncertain->FQuality, 0x40900000u);
+
+    auto bad = group.OPCItems().AddItem(Id("Demo.Static.Bad.SensorFailure"));
+    EXPECT_EQ(bad->FLastError, 0);
+    EXPECT_EQ(bad->FQuality, 0x808C0000u);
+    EXPECT_THROW(group.OPCItems().AddItem(Id("No.Such.Node")), EOPCItemException);
+}
+
+// A value the node cannot hold is refused with OPC_E_RANGE and not written; the other items of
+// the same write go through.
+TEST_F(DAGroups, ValuesOutOfTheNodesRangeAreRefusedAndNotWritten) {
+    const WriteCase outside[] = {
+        {"Byte", Variant(300)},
+        {"Byte", Variant("300")},
+        {"SByte", Variant(-129)},
+        {"UInt16", Variant(-1)},
+        {"UInt32", Variant(int64_t{4294967296})},
+        {"Int16", Variant(40000)},
+        {"Float", Variant(1e39)},
+    };
+    TVelaGroup& group = ActiveGroup("G", false);
+    auto neighbour = group.OPCItems().AddItem(Id("Demo.Static.Scalars.Int32"));
+    std::map<std::string, decltype(neighbour)> items;
+    for (const auto& c : outside) {
+        SCOPED_TRACE(std::string(c.node) + " " + c.value.ToString());
+        auto& item = items[c.node];
+        if (!item) item = group.OPCItems().AddItem(Id(std::string("Demo.Static.Scalars.") + c.node));
+        ASSERT_EQ(item->FLastError, 0);
+        const Variant before = item->FValue;
+        item->FWantValue = c.value;
+        neighbour->FWantValue = Variant(int32_t{4711});
+        TVelaItemList both(item);
+        both.Add(neighbour);
+        EXPECT_FALSE(group.SyncWrite(&both));
+        EXPECT_EQ(item->FLastError, kOpcERange);
+        EXPECT_EQ(neighbour->FLastError, 0);
+        EXPECT_TRUE(group.SyncRead(&both, false));
+        EXPECT_EQ(item->FValue.ToString(), before.ToString());
+        EXPECT_EQ(neighbour->FValue.ToInt32(), 4711);
+        neighbour->WriteSync(Variant(int32_t{0}));
+        EXPECT_THROW(item->WriteSync(c.value), EOPCException);
+        EXPECT_NE(item->GetLastErrorStr().find("out of range"), std::string::npos) << item->GetLastErrorStr();
+        item->FLastError = 0;
+    }
+    // text that is no number for the node: a type error, also per item
+    auto number = group.OPCItems().AddItem(Id("Demo.Static.Scalars.Double"));
+    EXPECT_THROW(number->WriteSync(Variant("abc")), EOPCException);
+    EXPECT_EQ(number->FLastError, kOpcEBadType);
+}
+
+TEST_F(DAGroups, AnAsynchronousWriteReportsItsRefusedValues) {
+    std::vector<int64_t> results;
+    client->OnWriteComplete = [&](TVelaDAClient&, TVelaItemList& items) {
+        for (const auto& item : items) results.push_back(item->FLastError);
+    };
+    TVelaGroup& group = ActiveGroup("Polled", false);
+    auto small = group.OPCItems().AddItem(Id("Demo.Static.Scalars.SByte"));
+    auto wide = group.OPCItems().AddItem(Id("Demo.Static.Scalars.Int64"));
+    small->FWantValue = Variant(1000);
+    wide->FWantValue = Variant(1000);
+    TVelaItemList both(small);
+    both.Add(wide);
+    EXPECT_TRUE(group.AsyncWrite(&both));
+    EXPECT_TRUE(Pump([&] { return results.size() == 2; }));
+    EXPECT_EQ(results, (std::vector<int64_t>{kOpcERange, 0}));
+    results.clear();
+    TVelaItemList alone(small);  // nothing left for the server
+    EXPECT_TRUE(group.AsyncWrite(&alone));
+    EXPECT_TRUE(Pump([&] { return results.size() == 1; }));
+    EXPECT_EQ(results, (std::vector<int64_t>{kOpcERange}));
 }
 
 TEST_F(DAGroups, DataChangesArriveInTheOwningThreadWithTheirCounts) {

@@ -35,7 +35,8 @@ TEST_F(VelaCli, StatusReadWriteAndSubscribe) {
     EXPECT_NE(RunCli(url_ + " browse --depth 2").find("+ Demo  [ns=1;s=Demo]"), std::string::npos);
     EXPECT_EQ(RunCli(url_ + " browse 'ns=1;s=Demo.Static' --flat --filter '*Arrays.*'"),
               "ns=1;s=Demo.Static.Arrays.BooleanArray\nns=1;s=Demo.Static.Arrays.Int32Array\n"
-              "ns=1;s=Demo.Static.Arrays.DoubleArray\nns=1;s=Demo.Static.Arrays.StringArray\n");
+              "ns=1;s=Demo.Static.Arrays.DoubleArray\nns=1;s=Demo.Static.Arrays.StringArray\n"
+              "ns=1;s=Demo.Static.Arrays.DoubleMatrix\n");
     EXPECT_NE(RunCli("opc.tcp://127.0.0.1:1 status").find("error: "), std::string::npos);
 }
 
