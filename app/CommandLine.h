@@ -13,10 +13,19 @@ enum class StartMode {
     UnregServer,
     UnregServerPerUser,
     Stop,                // "STOP": asks a running gateway to tell its clients and end
+    Help,                // "?", "H" or "HELP": shows the switches
+};
+
+struct StartCommand {
+    StartMode mode = StartMode::Interactive;
+    std::vector<std::wstring> unknown;  // arguments that are no known switch, as given
 };
 
 // Switches start with "/" or "-" and are matched without regard to case; the first known one
-// decides. Unknown arguments are ignored.
-StartMode ParseStartMode(const std::vector<std::wstring>& arguments);
+// decides. Anything else is collected as unknown: the gateway refuses to start on a typo.
+StartCommand ParseCommandLine(const std::vector<std::wstring>& arguments);
+
+// The switches, one a line, for the refusal and for "/?".
+std::wstring SwitchesHelp();
 
 }  // namespace vela::app

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "app/CommandLine.h"
+#include "base/Utf.h"
 #include "app/Registration.h"
 #include "app/SkeletonServer.h"
 #include "server/ComHosting.h"
@@ -161,7 +162,17 @@ int Serve(StartMode mode) {
 
 int main() {
     using namespace vela::app;
-    const StartMode mode = ParseStartMode(Arguments());
+    const StartCommand command = ParseCommandLine(Arguments());
+    if (!command.unknown.empty() || command.mode == StartMode::Help) {
+        std::string text;
+        for (const std::wstring& unknown : command.unknown)
+            text += "Unknown switch \"" + vela::WideToUtf8(unknown) + "\".\n";
+        text += vela::WideToUtf8(SwitchesHelp());
+        SetConsoleOutputCP(CP_UTF8);
+        std::fputs(text.c_str(), command.unknown.empty() ? stdout : stderr);
+        return command.unknown.empty() ? 0 : 2;
+    }
+    const StartMode mode = command.mode;
     if (mode == StartMode::Stop) return StopRunningGateway();
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     int rc = 0;
