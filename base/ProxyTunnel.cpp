@@ -148,20 +148,4 @@ TcpSocket ConnectVia(const ProxySetting& proxy, const std::string& host, uint16_
     return socket;
 }
 
-std::string Base64Encode(const std::string& data) {
-    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    std::string out;
-    out.reserve((data.size() + 2) / 3 * 4);
-    for (size_t i = 0; i < data.size(); i += 3) {
-        uint32_t group = static_cast<uint8_t>(data[i]) << 16;
-        if (i + 1 < data.size()) group |= static_cast<uint8_t>(data[i + 1]) << 8;
-        if (i + 2 < data.size()) group |= static_cast<uint8_t>(data[i + 2]);
-        out += kAlphabet[(group >> 18) & 63];
-        out += kAlphabet[(group >> 12) & 63];
-        out += i + 1 < data.size() ? kAlphabet[(group >> 6) & 63] : '=';
-        out += i + 2 < data.size() ? kAlphabet[group & 63] : '=';
-    }
-    return out;
-}
-
 }  // namespace vela

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "base/Socket.h"
+#include "base/Text.h"  // Base64Encode, for the proxy's Basic credentials
 
 namespace vela {
 
@@ -23,8 +24,6 @@ ProxySetting ParseProxy(const std::string& proxyUrl);
 // Connects to host:port, through the proxy when one is set; the whole handshake is bounded by
 // the time-out. A refusal by the proxy raises "Proxy error: ..." with the proxy's answer.
 TcpSocket ConnectVia(const ProxySetting& proxy, const std::string& host, uint16_t port, int timeoutMs);
-
-std::string Base64Encode(const std::string& data);
 
 // The proxy URL with its user name and password replaced by "***", for logs and error texts.
 std::string MaskedProxyUrl(const std::string& proxyUrl);

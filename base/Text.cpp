@@ -1,6 +1,7 @@
 #include "base/Text.h"
 
 #include <cctype>
+#include <cstdint>
 
 namespace vela {
 
@@ -87,6 +88,60 @@ bool MatchesMask(std::string_view text, std::string_view mask) {
     }
     while (m < mask.size() && mask[m] == '*') ++m;
     return m == mask.size();
+}
+
+std::string Base64Encode(const std::string& data) {
+    static constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    std::string out;
+    out.reserve((data.size() + 2) / 3 * 4);
+    for (size_t i = 0; i < data.size(); i += 3) {
+        uint32_t group = static_cast<uint8_t>(data[i]) << 16;
+        if (i + 1 < data.size()) group |= static_cast<uint8_t>(data[i + 1]) << 8;
+        if (i + 2 < data.size()) group |= static_cast<uint8_t>(data[i + 2]);
+        out += kAlphabet[(group >> 18) & 63];
+        out += kAlphabet[(group >> 12) & 63];
+        out += i + 1 < data.size() ? kAlphabet[(group >> 6) & 63] : '=';
+        out += i + 2 < data.size() ? kAlphabet[group & 63] : '=';
+    }
+    return out;
+}
+
+
+std::optional<std::string> Base64Decode(std::string_view text) {
+    if (text.size() % 4 != 0) return std::nullopt;
+    size_t padding = 0;
+    while (padding < 2 && padding < text.size() && text[text.size() - 1 - padding] == '=') ++padding;
+    std::string out;
+    out.reserve(text.size() / 4 * 3);
+    uint32_t group = 0;
+    const size_t digits = text.size() - padding;
+    for (size_t i = 0; i < digits; ++i) {
+        const char c = text[i];
+        uint32_t v;
+        if (c >= 'A' && c <= 'Z') v = static_cast<uint32_t>(c - 'A');
+        else if (c >= 'a' && c <= 'z') v = static_cast<uint32_t>(c - 'a' + 26);
+        else if (c >= '0' && c <= '9') v = static_cast<uint32_t>(c - '0' + 52);
+        else if (c == '+') v = 62;
+        else if (c == '/') v = 63;
+        else return std::nullopt;
+        group = (group << 6) | v;
+        if (i % 4 == 3) {
+            out += static_cast<char>(group >> 16);
+            out += static_cast<char>((group >> 8) & 0xFF);
+            out += static_cast<char>(group & 0xFF);
+            group = 0;
+        }
+    }
+    // the last group: 2 digits carry one byte, 3 digits two; the unused low bits must be zero
+    if (padding == 2) {
+        if (group & 0xF) return std::nullopt;
+        out += static_cast<char>(group >> 4);
+    } else if (padding == 1) {
+        if (group & 0x3) return std::nullopt;
+        out += static_cast<char>(group >> 10);
+        out += static_cast<char>((group >> 2) & 0xFF);
+    }
+    return out;
 }
 
 }  // namespace vela

@@ -1,5 +1,6 @@
 #pragma once
 // Small text rules used across modules.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,5 +16,11 @@ std::string AsciiLower(std::string_view text);
 // "[!abc]" one character of (or not of) the set; letters compare without regard to ASCII case.
 // A "[" without its "]" stands for itself.
 bool MatchesMask(std::string_view text, std::string_view mask);
+
+// Base64 of RFC 4648 (the standard alphabet, with "=" padding).
+std::string Base64Encode(const std::string& data);
+// Strict: only the alphabet, length a multiple of four, padding only at the end, no bits left
+// over; anything else gives nothing.
+std::optional<std::string> Base64Decode(std::string_view text);
 
 }  // namespace vela

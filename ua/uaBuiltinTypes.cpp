@@ -83,13 +83,19 @@ uaNodeId uaNodeId::Parse(const std::string& input, bool trim) {
         return uaNodeId(uaGuid::Parse(bare ? "{" + rest + "}" : rest), ns);
     }
     if (StartsWith(text, "b=")) {
+        // Ours is hex (what we print, and what DA clients store); the standard text is base64.
+        // Text that is valid hex is taken as hex.
         uaByteString bytes;
-        for (size_t i = 0; i + 1 < rest.size(); i += 2) {
+        bool hex = rest.size() % 2 == 0;
+        for (size_t i = 0; hex && i < rest.size(); i += 2) {
             const int hi = HexDigit(rest[i]), lo = HexDigit(rest[i + 1]);
-            if (hi < 0 || lo < 0) throw uaConversionError("'" + rest.substr(i, 2) + "' is not a valid hex value");
-            bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
+            hex = hi >= 0 && lo >= 0;
+            if (hex) bytes.push_back(static_cast<uint8_t>(hi * 16 + lo));
         }
-        return uaNodeId(std::move(bytes), ns);
+        if (hex) return uaNodeId(std::move(bytes), ns);
+        const auto decoded = Base64Decode(rest);
+        if (!decoded) throw uaConversionError("'" + rest.substr(0, 64) + "' is neither hex nor base64");
+        return uaNodeId(uaByteString(decoded->begin(), decoded->end()), ns);
     }
     return uaNodeId(text, ns);
 }

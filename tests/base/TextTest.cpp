@@ -37,5 +37,18 @@ TEST(Text, FileNameMasks) {
     for (const auto& c : cases) EXPECT_EQ(MatchesMask(c.text, c.mask), c.match) << c.text << " ~ " << c.mask;
 }
 
+// RFC 4648 test vectors, and texts a strict decoder must refuse.
+TEST(Text, Base64BothWays) {
+    const std::pair<std::string, std::string> vectors[] = {
+        {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foob", "Zm9vYg=="}, {"fooba", "Zm9vYmE="},
+        {"foobar", "Zm9vYmFy"}, {std::string("\xFF\x00\xFE", 3), "/wD+"}};
+    for (const auto& [plain, encoded] : vectors) {
+        EXPECT_EQ(Base64Encode(plain), encoded);
+        EXPECT_EQ(Base64Decode(encoded), plain) << encoded;
+    }
+    for (const char* bad : {"Zg", "Zg=", "Zh==", "Zm9=", "Z===", "====", "Zm 9v", "Zm9v\n", "Zg==Zg==", "Zm-v", "Zm_v"})
+        EXPECT_FALSE(Base64Decode(bad).has_value()) << bad;
+}
+
 }  // namespace
 }  // namespace vela

@@ -28,7 +28,12 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(NodeIdText{"ns=3;i=1001", 3, itNumeric, "ns=3;i=1001"},
                       NodeIdText{"i=85", 0, itNumeric, "ns=0;i=85"},
                       NodeIdText{"ns=2;s=A;B=C", 2, itString, "ns=2;s=A;B=C"},
-                      NodeIdText{"b=0A1", 0, itOpaque, "ns=0;b=0A"},
+                      NodeIdText{"b=0A1B", 0, itOpaque, "ns=0;b=0A1B"},
+                      // the standard base64 form is read; what is valid hex stays hex
+                      NodeIdText{"ns=1;b=AQID", 1, itOpaque, "ns=1;b=010203"},
+                      NodeIdText{"ns=1;b=AQI=", 1, itOpaque, "ns=1;b=0102"},
+                      NodeIdText{"ns=1;b=/w==", 1, itOpaque, "ns=1;b=FF"},
+                      NodeIdText{"ns=1;b=", 1, itOpaque, "ns=1;b="},
                       NodeIdText{"MyTag", 0, itString, "ns=0;s=MyTag"},
                       NodeIdText{"Channel1.Device1.Tag1", 0, itString, "ns=0;s=Channel1.Device1.Tag1"},
                       NodeIdText{"ns=2;Tag1", 2, itString, "ns=2;s=Tag1"},
@@ -58,7 +63,9 @@ TEST(NodeId, BadTextsRaise) {
     EXPECT_THROW(uaNodeId::Parse("ns=x;i=5"), uaConversionError);
     EXPECT_THROW(uaNodeId::Parse("ns=70000;i=5"), uaConversionError);
     EXPECT_THROW(uaNodeId::Parse("g={nope}"), uaConversionError);
-    EXPECT_THROW(uaNodeId::Parse("b=0G"), uaConversionError);
+    // neither hex nor base64: nothing is dropped or guessed
+    for (const char* text : {"b=0G", "b=0A1", "b=AQI", "b=AQ=I", "b=AR==", "b=A===", "b=AQ I"})
+        EXPECT_THROW(uaNodeId::Parse(text), uaConversionError) << text;
 }
 
 TEST(NodeId, TrimmingIsTheCallersChoice) {
