@@ -426,6 +426,25 @@ TEST(LostSession, TheClientCanBeDestroyedWhileItsLossIsHandled) {
     EXPECT_GT(connects, 0);  // the race needs a session that was open
 }
 
+// The server goes while the client closes its session: the disconnect ends with the connection,
+// not after the CloseSession's time-out.
+TEST(LostSession, ADisconnectEndsWhenTheServerHangsUpOnItsCloseSession) {
+    TcpListener listener;
+    std::thread server([&] { SessionThenClose(listener); });
+    {
+        TVelaUAClient client;
+        client.Url = "opc.tcp://127.0.0.1:" + std::to_string(listener.Port());
+        client.Requests().fTimeout = 60000;
+        client.SetActive(true);
+        ASSERT_TRUE(client.Active());
+        const auto start = Clock::now();
+        client.SetActive(false);
+        EXPECT_LT(Clock::now() - start, std::chrono::seconds(20));
+        EXPECT_FALSE(client.Active());
+    }
+    server.join();
+}
+
 // --- secrets
 
 TEST(Secrets, APasswordGoesInClearTextOnlyWhenAllowed) {

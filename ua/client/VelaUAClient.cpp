@@ -443,7 +443,12 @@ std::pair<Bytes, std::string> TVelaUAClient::EncryptUserPassword(const std::stri
 
 void TVelaUAClient::HandleConnectionLost(const std::string& text) {
     std::lock_guard life(lifeLock_);
-    if (requests_.ServerShutdown() || requests_.Disconnecting()) return;
+    if (requests_.Disconnecting()) {
+        // a call of the disconnect itself (CloseSession) must not wait out its time-out
+        requests_.NoteConnectionLost(text);
+        return;
+    }
+    if (requests_.ServerShutdown()) return;
     requests_.SetServerShutdown(true);
     lostReason_ = requests_.NoteConnectionLost(text);
     if (phase_ != Phase::Open || lossThread_.joinable()) return;
