@@ -7,18 +7,33 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows
+cmake --build --preset windows --target vela_cli  # only what the demo runs: the tests build elsewhere
 tools/wine-prefix.sh start
 
-log=$(mktemp)
-node --security-revert=CVE-2023-46809 tools/ua-peer/test-server.js "$(mktemp -d)" >"$log" 2>&1 &
+# the server's log and certificates live for one run, under build/
+scratch=build/demo
+rm -rf "$scratch"
+mkdir -p "$scratch"
+log=$scratch/server.log
+node --security-revert=CVE-2023-46809 tools/ua-peer/test-server.js "$scratch/pki" >"$log" 2>&1 &
 server=$!
-trap 'kill $server 2>/dev/null || true; tools/wine-prefix.sh stop; rm -f "$log"' EXIT
+trap 'kill $server 2>/dev/null || true; wait $server 2>/dev/null || true; tools/wine-prefix.sh stop; rm -rf "$scratch"' EXIT
 for _ in $(seq 1 240); do grep -q '^READY ' "$log" && break; sleep 0.25; done
 port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$log")
 [ -n "$port" ] || { cat "$log"; echo "the demo UA server did not start"; exit 1; }
 url="opc.tcp://127.0.0.1:$port"
-cli() { echo; echo "\$ vela_cli $url $*"; tools/wine-run.sh build/windows/cli/vela_cli.exe "$url" "$@"; }
+# An argument as a shell takes it back: quoted when it holds anything beyond plain characters.
+quoted() {
+    if [[ "$1" =~ ^[A-Za-z0-9_./:=,+@%-]+$ ]]; then printf '%s' "$1"
+    else printf "'%s'" "${1//\'/\'\\\'\'}"; fi
+}
+cli() {
+    local shown="vela_cli $url" argument
+    for argument in "$@"; do shown+=" $(quoted "$argument")"; done
+    echo
+    echo "\$ $shown"
+    tools/wine-run.sh build/windows/cli/vela_cli.exe "$url" "$@"
+}
 keys=(--mode encrypt --policy Basic256Sha256 --cert tests/ua/security/keys/cert2048.der
       --key tests/ua/security/keys/key2048.pem)
 

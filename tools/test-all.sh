@@ -5,7 +5,10 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/setup.sh || exit 1
-log=$(mktemp -d)
+# each layer's output, kept for a look after the run (the next run starts afresh)
+log=$root/build/test-logs
+rm -rf "$log"
+mkdir -p "$log"
 passed=0
 failed=0
 

@@ -18,7 +18,6 @@
 namespace vela::ua {
 
 using namespace security;
-using Bytes = std::vector<uint8_t>;
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -37,7 +38,7 @@ class NodeOpcuaServer : public ::testing::Test {
 protected:
     // Starts a node-opcua test server; gives its port, or 0 when it did not come up.
     static int StartServer(testing_support::ChildProcess& server) {
-        const std::string pki = ::testing::TempDir() + "vela-ua-pki-" + std::to_string(getpid());
+        const std::string& pki = PkiFolder();
         const std::string script = std::string(VELA_UA_PEER_DIR) + "/test-server.js";
         std::string line;
         int port = 0;
@@ -45,6 +46,18 @@ protected:
             server.WaitForLine("READY ", &line))
             std::sscanf(line.c_str(), "READY %d", &port);
         return port;
+    }
+    // One per test process: its servers share the certificates made by the first. Gone at exit.
+    static const std::string& PkiFolder() {
+        struct Folder {
+            std::string path;
+            ~Folder() {
+                std::error_code ignored;
+                std::filesystem::remove_all(path, ignored);
+            }
+        };
+        static const Folder folder{::testing::TempDir() + "vela-ua-pki-" + std::to_string(getpid())};
+        return folder.path;
     }
     static void SetUpTestSuite() {
         // A server started by the test's wrapper (the Windows build under Wine) is named here.
