@@ -229,8 +229,12 @@ void Browse(TVelaDAClient& client, const Arguments& args) {
     auto filter = args.options.find("--filter");
     if (args.flat) {
         browser.SetFilter(filter != args.options.end() ? filter->second : "");
-        browser.Browse(true);  // every kind of node: the walk descends through folders too
-        for (const auto& item : browser.Items()) std::cout << item->GetItemId() << std::endl;
+        // every kind of node: the walk descends through folders too; a large tree shows its
+        // items as they are found, and Ctrl-C ends the walk
+        browser.BrowseFlat([](const TVelaBrowseItem& item) {
+            std::cout << item.GetItemId() << std::endl;
+            return !stopRequested;
+        });
         return;
     }
     if (filter != args.options.end()) browser.SetFilter(filter->second);

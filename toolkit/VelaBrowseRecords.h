@@ -1,6 +1,7 @@
 #pragma once
 // The records of browse results and item properties shared by every protocol's browser.
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,9 @@ public:
 private:
     std::vector<std::unique_ptr<TVelaBrowseItem>> items_;
 };
+
+// Takes each entry of a flat browse as the walk finds it; false ends the walk there.
+using TVelaBrowseVisitor = std::function<bool(const TVelaBrowseItem& item)>;
 
 class TVelaItemProperty {
 public:

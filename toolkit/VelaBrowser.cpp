@@ -33,6 +33,18 @@ void TVelaBrowser::BrowseWith(int32_t browseType, bool flat) {
 }
 
 void TVelaBrowser::Browse(bool flat) { BrowseWith(3, flat); }
+
+void TVelaBrowser::BrowseFlat(const TVelaBrowseVisitor& onItem) {
+    IVelaBrowser& browser = Obtain();
+    browser.SetFilter(3, FAccessRights, FDatatype, FFilter);
+    FItems.Clear();
+    if (!browser.BrowseFlat(onItem)) {
+        browser.Browse(true);
+        for (const auto& item : FItems)
+            if (!onItem(*item)) break;
+    }
+    FItems.Clear();
+}
 void TVelaBrowser::ShowBranches() { BrowseWith(1, false); }
 void TVelaBrowser::ShowLeafs(bool flat) { BrowseWith(2, flat); }
 

@@ -25,6 +25,10 @@ public:
     void SetAccessRights(VelaAcesstype rights) { FAccessRights = rights; }
 
     void Browse(bool flat);
+    // The flat browse handing each item to onItem as it is found (false from onItem stops the
+    // walk), for callers that show results while a large tree is still being walked. Items() is
+    // empty afterwards.
+    void BrowseFlat(const TVelaBrowseVisitor& onItem);
     void ShowBranches();
     void ShowLeafs(bool flat);
     bool MoveDown(const TVelaBrowseItem* folder);

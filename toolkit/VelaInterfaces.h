@@ -191,6 +191,9 @@ public:
                            const std::string& filter) = 0;                                          // 8
     virtual void Browse(bool flat) = 0;                                                             // 9
     virtual void SetBrowseList(TVelaBrowseItems* list) = 0;                                         // 10
+    // Browse(true) without the list: each item goes to the visitor as soon as it is found.
+    // False when the module has no such walk (the caller then browses into the list).
+    virtual bool BrowseFlat(const TVelaBrowseVisitor&) { return false; }                            // 11
 
 protected:
     ~IVelaBrowser() = default;

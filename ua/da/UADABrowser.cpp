@@ -1,5 +1,8 @@
 #include "ua/da/UADABrowser.h"
 
+#include <algorithm>
+#include <deque>
+
 #include "base/Text.h"
 #include "toolkit/VelaExceptions.h"
 #include "ua/da/UADAConnection.h"
@@ -47,6 +50,33 @@ int32_t BrowseKind(const uaReferenceDescription& reference) {
     }
 }
 
+TVelaBrowseItem MakeItem(const uaReferenceDescription& reference, std::string nodeId) {
+    TVelaBrowseItem item;
+    item.FName = reference.fDisplayName.fText;
+    item.FNodeId = std::move(nodeId);
+    item.SetItemName(!reference.fBrowseName.fName.empty() ? reference.fBrowseName.fName : item.FName);
+    item.FIsItem = reference.fNodeClass.fValue == 2 || reference.fNodeClass.fValue == 64;
+    item.FHasChilds = true;
+    item.FIsFolder = FolderReference(reference.fReferenceTypeId);
+    item.FKind = BrowseKind(reference);
+    return item;
+}
+
+// Faults that mean "fewer nodes per call": too many operations, or an answer too large.
+bool TooMuchAtOnce(uint32_t code) { return code == 0x80100000u || code == 0x80B90000u || code == 0x80080000u; }
+
+constexpr uint32_t kBadNoContinuationPoints = 0x804B0000u;
+// Pages of this size keep answers of many nodes at once within message limits; a larger folder
+// takes a BrowseNext per page. A node browsed alone gets larger pages.
+constexpr uint32_t kReferencesPerNode = 1000;
+constexpr uint32_t kReferencesAlone = 10000;
+// The most nodes per Browse even where the server takes more: answers stay small and the
+// walk's items come at a steady pace.
+constexpr uint32_t kMostNodesPerBrowse = 250;
+// A folder beyond any real size ends there: a server handing out continuation points forever
+// must not hold the walk.
+constexpr size_t kMaxEntries = 1000000;
+
 }  // namespace
 
 TVelaUADABrowser::TVelaUADABrowser(TVelaUADAConnection& connection)
@@ -84,22 +114,21 @@ void TVelaUADABrowser::Browse(bool flat) {
         FCurrentFolder = FWantFolder;
         return;
     }
-    const std::string mask = FiFilter;
-    FiFilter.clear();
     TVelaBrowseItems found;
-    try {
-        BrowseFlat(mask, found);
-    } catch (...) {
-        FiFilter = mask;
-        throw;
-    }
-    FiFilter = mask;
+    WalkFlat(FiFilter, [&found](const TVelaBrowseItem& item) {
+        found.Add() = item;
+        return true;
+    });
     FBrowseItems->Clear();
     FBrowseItems->Assign(found);
-    FChanged = true;
 }
 
-bool TVelaUADABrowser::Passes(const uaReferenceDescription& reference) const {
+bool TVelaUADABrowser::BrowseFlat(const TVelaBrowseVisitor& visit) {
+    WalkFlat(FiFilter, visit);
+    return true;
+}
+
+bool TVelaUADABrowser::Passes(const uaReferenceDescription& reference, const std::string& nameFilter) const {
     const int32_t nodeClass = reference.fNodeClass.fValue;
     switch (FiFolderType) {
         case 3: break;
@@ -107,86 +136,188 @@ bool TVelaUADABrowser::Passes(const uaReferenceDescription& reference) const {
         case 1: if (nodeClass == 2) return false; break;
         default: return false;
     }
-    return FiFilter.empty() || MatchesMask(reference.fBrowseName.fName, FiFilter);
+    return nameFilter.empty() || MatchesMask(reference.fBrowseName.fName, nameFilter);
+}
+
+void TVelaUADABrowser::Take(const uaBrowseResult& result, Children& into, const std::string& nameFilter) const {
+    for (const auto& reference : result.fReferences) {
+        if (!HierarchicalReference(reference.fReferenceTypeId) || !reference.fIsForward ||
+            !Passes(reference, nameFilter))
+            continue;
+        std::string key = reference.fNodeId.fNodeId.ToString();
+        if (!into.seen.insert(key).second) continue;
+        into.items.push_back(MakeItem(reference, std::move(key)));
+        into.nodes.push_back(reference.fNodeId.fNodeId);
+    }
+    if (result.fStatusCode != 0) into.ok = false;
+}
+
+uint32_t TVelaUADABrowser::NodesPerBrowse() {
+    if (nodesPerBrowse_ == 0) {
+        uint32_t limit = 0;
+        try {
+            const auto values = Client().ReadNodeAttributes({uaNodeId(11710u)}, {13}, 3);  // MaxNodesPerBrowse
+            if (!values.empty() && (values[0].fStatusCode & 0xC0000000u) == 0 && values[0].fValue)
+                if (const auto* number = std::get_if<uint32_t>(&values[0].fValue->fScalar)) limit = *number;
+        } catch (const std::exception&) {
+            // a server without the limit may still refuse too many nodes: BrowseNodes then halves
+        }
+        nodesPerBrowse_ = limit == 0 ? kMostNodesPerBrowse : std::min(limit, kMostNodesPerBrowse);
+    }
+    return nodesPerBrowse_;
+}
+
+std::vector<TVelaUADABrowser::Children> TVelaUADABrowser::BrowseNodes(const std::vector<uaNodeId>& nodes,
+                                                                      const std::string& nameFilter) {
+    std::vector<Children> found(nodes.size());
+    std::deque<size_t> waiting;
+    for (size_t i = 0; i < nodes.size(); ++i) waiting.push_back(i);
+    bool stalled = false;
+    while (!waiting.empty()) {
+        const size_t count = stalled || waiting.size() == 1 ? 1 : std::min<size_t>(waiting.size(), NodesPerBrowse());
+        uaBrowse call(&Client().Requests());
+        auto& request = *call.Request;
+        request.fView.fTimestamp = 0;
+        request.fRequestedMaxReferencesPerNode = count == 1 ? kReferencesAlone : kReferencesPerNode;
+        for (size_t k = 0; k < count; ++k) {
+            uaBrowseDescription description;
+            description.fNodeId = nodes[waiting[k]];
+            description.fBrowseDirection.fValue = 0;
+            description.fIncludeSubtypes = true;
+            description.fNodeClassMask = 0;
+            description.fResultMask = 63;
+            request.fNodesToBrowse.push_back(std::move(description));
+        }
+        try {
+            call.RunSync();
+        } catch (const std::exception&) {
+            if (count == 1 || !TooMuchAtOnce(call.Error)) throw;
+            nodesPerBrowse_ = static_cast<uint32_t>(count / 2);
+            continue;
+        }
+        const std::vector<size_t> batch(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(count));
+        waiting.erase(waiting.begin(), waiting.begin() + static_cast<std::ptrdiff_t>(count));
+        if (!call.Response) continue;
+        const auto& results = call.Response->fResults;
+        std::vector<Continuation> points;
+        std::vector<size_t> retry;
+        for (size_t k = 0; k < count; ++k) {
+            Children& into = found[batch[k]];
+            if (k >= results.size()) {
+                into.ok = false;
+                continue;
+            }
+            // The server has no continuation point left for this one in this call; once the
+            // others are done it has them again.
+            if (results[k].fStatusCode == kBadNoContinuationPoints && count > 1) {
+                retry.push_back(batch[k]);
+                continue;
+            }
+            Take(results[k], into, nameFilter);
+            if (!results[k].fContinuationPoint.empty()) points.emplace_back(batch[k], results[k].fContinuationPoint);
+        }
+        FollowContinuations(std::move(points), found, nameFilter);
+        // a call where every node was refused goes on one node at a time
+        stalled = retry.size() == count;
+        waiting.insert(waiting.begin(), retry.begin(), retry.end());
+    }
+    for (auto& children : found) children.seen = {};
+    return found;
+}
+
+void TVelaUADABrowser::FollowContinuations(std::vector<Continuation> points, std::vector<Children>& found,
+                                           const std::string& nameFilter) {
+    try {
+        while (!points.empty()) {
+            uaBrowseNext call(&Client().Requests());
+            call.Request->fReleaseContinuationPoints = false;
+            for (const auto& point : points) call.Request->fContinuationPoints.push_back(point.second);
+            call.RunSync();
+            if (!call.Response) return;
+            const auto& results = call.Response->fResults;
+            std::vector<Continuation> next, abandoned;
+            for (size_t k = 0; k < points.size(); ++k) {
+                Children& into = found[points[k].first];
+                if (k >= results.size()) {
+                    into.ok = false;
+                    continue;
+                }
+                Take(results[k], into, nameFilter);
+                const uaByteString& more = results[k].fContinuationPoint;
+                if (more.empty()) continue;
+                if (results[k].fReferences.empty() || into.items.size() >= kMaxEntries)
+                    abandoned.emplace_back(points[k].first, more);
+                else
+                    next.emplace_back(points[k].first, more);
+            }
+            points = std::move(next);
+            ReleaseContinuationPoints(abandoned);
+        }
+    } catch (...) {
+        ReleaseContinuationPoints(points);
+        throw;
+    }
+}
+
+void TVelaUADABrowser::ReleaseContinuationPoints(const std::vector<Continuation>& points) {
+    if (points.empty()) return;
+    try {
+        uaBrowseNext call(&Client().Requests());
+        call.Request->fReleaseContinuationPoints = true;
+        for (const auto& point : points) call.Request->fContinuationPoints.push_back(point.second);
+        call.RunSync();
+    } catch (const std::exception&) {
+        // the session is failing then, and its end frees them
+    }
 }
 
 bool TVelaUADABrowser::BrowseFolder(const TVelaBrowseItem& folder) {
-    uaBrowse call(&Client().Requests());
-    auto& request = *call.Request;
-    request.fView.fTimestamp = 0;
-    request.fRequestedMaxReferencesPerNode = 10000;
-    uaBrowseDescription description;
-    description.fNodeId =
+    const uaNodeId node =
         TVelaUAClient::ParseNodeId(folder.FNodeId.empty() ? connection_.BrowseRoot() : folder.FNodeId);
-    description.fBrowseDirection.fValue = 0;
-    description.fIncludeSubtypes = true;
-    description.fNodeClassMask = 0;
-    description.fResultMask = 63;
-    request.fNodesToBrowse.push_back(std::move(description));
-    call.RunSync();
-    if (!call.Response) return true;
-    Seen seen;
-    bool ok = true;
-    for (const auto& result : call.Response->fResults) {
-        for (const auto& reference : result.fReferences)
-            if (HierarchicalReference(reference.fReferenceTypeId) && reference.fIsForward && Passes(reference))
-                AddBrowseItem(reference, seen);
-        if (!result.fContinuationPoint.empty()) BrowseNextRefs(result.fContinuationPoint, seen);
-        if (result.fStatusCode != 0) ok = false;
-    }
-    return ok;
+    auto found = BrowseNodes({node}, FiFilter);
+    for (auto& item : found[0].items) FBrowseItems->Add() = std::move(item);
+    return found[0].ok;
 }
 
-bool TVelaUADABrowser::BrowseNextRefs(const uaByteString& continuationPoint, Seen& seen) {
-    // A loop rather than recursion: a server handing out continuation points forever must not
-    // exhaust the stack; an empty answer ends it, and so does a folder beyond any real size.
-    constexpr size_t kMaxEntries = 1000000;
-    uaByteString point = continuationPoint;
-    bool ok = true;
-    while (!point.empty() && FBrowseItems->Count() < kMaxEntries) {
-        uaBrowseNext call(&Client().Requests());
-        call.Request->fReleaseContinuationPoints = false;
-        call.Request->fContinuationPoints = {point};
-        call.RunSync();
-        point.clear();
-        if (!call.Response) break;
-        size_t added = 0;
-        for (const auto& result : call.Response->fResults) {
-            for (const auto& reference : result.fReferences)
-                if (Passes(reference)) AddBrowseItem(reference, seen);
-            added += result.fReferences.size();
-            if (result.fStatusCode != 0) ok = false;
-            if (!result.fContinuationPoint.empty() && added > 0) point = result.fContinuationPoint;
+void TVelaUADABrowser::WalkFlat(const std::string& mask, const TVelaBrowseVisitor& visit) {
+    const uaNodeId root =
+        TVelaUAClient::ParseNodeId(FWantFolder.FNodeId.empty() ? connection_.BrowseRoot() : FWantFolder.FNodeId);
+    const auto top = BrowseNodes({root}, {});
+    FCurrentFolder = FWantFolder;
+    FChanged = true;
+    std::vector<uaNodeId> path{root};
+    WalkLevel(top[0], mask, path, visit);
+}
+
+// Depth first, each item before what lies below it, as a folder at a time would show them; the
+// children of a whole run of siblings come in one call before the first of them is handed on.
+bool TVelaUADABrowser::WalkLevel(const Children& level, const std::string& mask, std::vector<uaNodeId>& path,
+                                 const TVelaBrowseVisitor& visit) {
+    constexpr size_t kNone = static_cast<size_t>(-1);
+    for (size_t start = 0; start < level.items.size();) {
+        const size_t end = std::min(level.items.size(), start + NodesPerBrowse());
+        std::vector<uaNodeId> folders;
+        std::vector<size_t> below(end - start, kNone);
+        for (size_t i = start; i < end; ++i) {
+            // a reference back up the path would walk in circles
+            if (!level.items[i].FIsFolder || std::find(path.begin(), path.end(), level.nodes[i]) != path.end())
+                continue;
+            below[i - start] = folders.size();
+            folders.push_back(level.nodes[i]);
         }
-    }
-    return ok;
-}
-
-void TVelaUADABrowser::AddBrowseItem(const uaReferenceDescription& reference, Seen& seen) {
-    std::string key = reference.fNodeId.fNodeId.ToString();
-    if (!seen.insert(key).second) return;
-    TVelaBrowseItem& item = FBrowseItems->Add();
-    item.FName = reference.fDisplayName.fText;
-    item.FNodeId = key;
-    item.SetItemName(!reference.fBrowseName.fName.empty() ? reference.fBrowseName.fName : item.FName);
-    item.FItemPath.clear();
-    item.FIsItem = reference.fNodeClass.fValue == 2 || reference.fNodeClass.fValue == 64;
-    item.FHasChilds = true;
-    item.FIsFolder = FolderReference(reference.fReferenceTypeId);
-    item.FKind = BrowseKind(reference);
-}
-
-void TVelaUADABrowser::BrowseFlat(const std::string& mask, TVelaBrowseItems& result) {
-    Browse(false);
-    TVelaBrowseItems level;
-    level.Assign(*FBrowseItems);
-    for (const auto& entry : level) {
-        if (entry->FIsItem && (mask.empty() || MatchesMask(entry->GetItemId(), mask))) result.Add() = *entry;
-        if (entry->FIsFolder && MoveDown(*entry)) {
-            BrowseFlat(mask, result);
-            Moveup();
+        const auto children = folders.empty() ? std::vector<Children>() : BrowseNodes(folders, {});
+        for (size_t i = start; i < end; ++i) {
+            const TVelaBrowseItem& entry = level.items[i];
+            if (entry.FIsItem && (mask.empty() || MatchesMask(entry.GetItemId(), mask)) && !visit(entry)) return false;
+            if (below[i - start] == kNone) continue;
+            path.push_back(level.nodes[i]);
+            const bool more = WalkLevel(children[below[i - start]], mask, path, visit);
+            path.pop_back();
+            if (!more) return false;
         }
+        start = end;
     }
+    return true;
 }
 
 bool TVelaUADABrowser::NodeExists(const TVelaBrowseItem& folder) {
