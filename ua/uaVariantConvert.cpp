@@ -5,7 +5,9 @@
 namespace vela::ua {
 namespace {
 
-[[noreturn]] void NotAsVariant() { throw Exception("data type not supported as variant"); }
+// What cannot become the node's type is a type mismatch, as the OLE change of type has it.
+[[noreturn]] void Mismatch(const std::string& text) { throw VariantError(kDispETypeMismatch, text); }
+[[noreturn]] void NotAsVariant() { Mismatch("data type not supported as variant"); }
 
 Variant Bytes(const uaByteString& bytes) {
     std::vector<Variant> elements;
@@ -98,6 +100,18 @@ Variant Fitted(const Variant& value, VarType target) {
 int64_t SignedIn(const Variant& value, VarType target) { return Fitted(value, target).SignedValue(); }
 uint64_t UnsignedIn(const Variant& value, VarType target) { return Fitted(value, target).UnsignedValue(); }
 
+}  // namespace
+
+uaByteString BytesOf(const Variant& value) {
+    if (!value.IsArray()) Mismatch("a byte string needs an array of bytes");
+    uaByteString bytes;
+    bytes.reserve(value.Array().Elements().size());
+    for (const Variant& b : value.Array().Elements()) bytes.push_back(static_cast<uint8_t>(UnsignedIn(b, vtUI1)));
+    return bytes;
+}
+
+namespace {
+
 uaScalar ScalarFrom(const Variant& value, uaBuildInType type) {
     switch (type) {
         case bit_Boolean: return value.ToBool();
@@ -106,7 +120,12 @@ uaScalar ScalarFrom(const Variant& value, uaBuildInType type) {
         case bit_Int16: return static_cast<int16_t>(SignedIn(value, vtI2));
         case bit_UInt16: return static_cast<uint16_t>(UnsignedIn(value, vtUI2));
         case bit_Int32: return static_cast<int32_t>(SignedIn(value, vtI4));
-        case bit_UInt32: case bit_StatusCode: return static_cast<uint32_t>(UnsignedIn(value, vtUI4));
+        case bit_UInt32: return static_cast<uint32_t>(UnsignedIn(value, vtUI4));
+        case bit_StatusCode:
+            // a bit field: clients with only signed integers give its high codes as negative I4
+            if (value.Type() == vtI4 || value.Type() == vtINT)
+                return static_cast<uint32_t>(static_cast<int32_t>(value.SignedValue()));
+            return static_cast<uint32_t>(UnsignedIn(value, vtUI4));
         case bit_Int64: return SignedIn(value, vtI8);
         case bit_UInt64: return UnsignedIn(value, vtUI8);
         case bit_Float: return static_cast<float>(Fitted(value, vtR4).DoubleValue());
@@ -114,12 +133,7 @@ uaScalar ScalarFrom(const Variant& value, uaBuildInType type) {
         case bit_DateTime: return value.ChangeType(vtDATE).DoubleValue();
         case bit_String: case bit_XmlElement: return value.ToString();
         case bit_Guid: return uaGuid::Parse(value.ToString());
-        case bit_ByteString: {
-            if (!value.IsArray()) throw Exception("a byte string needs an array of bytes");
-            uaByteString bytes;
-            for (const Variant& b : value.Array().Elements()) bytes.push_back(static_cast<uint8_t>(UnsignedIn(b, vtUI1)));
-            return bytes;
-        }
+        case bit_ByteString: return BytesOf(value);
         case bit_NodeId: return uaNodeId::Parse(value.ToString(), true);
         case bit_ExpandedNodeId: return uaExpandedNodeId::Parse(value.ToString());
         case bit_QualifiedName: return uaQualifiedName{0, value.ToString()};
@@ -130,7 +144,7 @@ uaScalar ScalarFrom(const Variant& value, uaBuildInType type) {
 
 const std::vector<Variant>& ArrayElements(const Variant& value) {
     const VariantArray& array = value.Array();
-    if (array.Dimensions() != 1) throw Exception("only one-dimensional arrays can be written");
+    if (array.Dimensions() != 1) Mismatch("only one-dimensional arrays can be written");
     return array.Elements();
 }
 
@@ -141,7 +155,7 @@ std::optional<uaVariant> CreateArray(const Variant& value, uaBuildInType type) {
     elements.reserve(items.size());
     if (type == bit_ExtensionObject) {
         // the array's data taken as bytes
-        for (const Variant& item : items) elements.emplace_back(static_cast<uint8_t>(UnsignedIn(item, vtUI1)));
+        for (uint8_t b : BytesOf(value)) elements.emplace_back(b);
         return uaVariant::Array(bit_Byte, std::move(elements));
     }
     if (type == bit_Variant) {

@@ -76,7 +76,7 @@ TEST(ItemToUa, ValuesOutsideTheNodesTypeAreRefused) {
         {Variant(int16_t{-1}), bit_UInt16},  // same width: OLE would take the bit pattern
         {Variant(int64_t{4294967296}), bit_UInt32},
         {Variant("4294967296"), bit_UInt32},
-        {Variant(-1), bit_StatusCode},
+        {Variant(int64_t{-1}), bit_StatusCode},
         {Variant(uint32_t{2147483648u}), bit_Int32},
         {Variant(uint64_t{9223372036854775808u}), bit_Int64},
         {Variant(-1), bit_UInt64},
@@ -109,6 +109,9 @@ TEST(ItemToUa, ValuesAtTheEdgesOfTheNodesTypeAreTaken) {
               uaVariant::Scalar(bit_StatusCode, uint32_t{0x80000000u}));
     EXPECT_EQ(CreateUaVariant(Variant(uint32_t{0x808C0000u}), bit_StatusCode),
               uaVariant::Scalar(bit_StatusCode, uint32_t{0x808C0000u}));
+    // a status code is a bit field: a client with signed integers only gives the high codes negative
+    EXPECT_EQ(CreateUaVariant(Variant(static_cast<int32_t>(0x80340000u)), bit_StatusCode),
+              uaVariant::Scalar(bit_StatusCode, uint32_t{0x80340000u}));
     EXPECT_EQ(CreateUaVariant(Variant("18446744073709551615"), bit_UInt64),
               uaVariant::Scalar(bit_UInt64, uint64_t{18446744073709551615u}));
     EXPECT_EQ(CreateUaVariant(Variant(3.4028234663852886e38), bit_Float),

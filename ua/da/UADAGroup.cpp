@@ -545,16 +545,15 @@ uaDataValue TVelaUADAGroup::WriteValueOf(const TVelaItemData& item) {
     if (type != bit_ExtensionObject) {
         value.fValue = CreateUaVariant(item.FWantValue, static_cast<uaBuildInType>(type));
     } else {
+        // the body's bytes, refused before anything is read: a scalar would wipe the structure,
+        // a number beyond a byte corrupt it
+        uaByteString bytes = BytesOf(item.FWantValue);
         const auto current = Client().ReadNodeAttributes({TVelaUAClient::ParseNodeId(item.FItemID)}, {13}, 3);
         if (current.empty() || !current[0].fValue || current[0].fValue->IsArray())
             throw Exception("Item " + item.FItemID + ": the current extension object cannot be read");
         uaVariant object = *current[0].fValue;
         auto* body = std::get_if<uaExtensionObject>(&object.fScalar);
         if (!body) throw Exception("Item " + item.FItemID + ": the value is not an extension object");
-        uaByteString bytes;
-        if (item.FWantValue.IsArray())
-            for (const Variant& element : item.FWantValue.Array().Elements())
-                bytes.push_back(static_cast<uint8_t>(element.ToInt32()));
         body->fObject.reset();
         body->fEncoding = uaExtensionObject::eo_BinaryBody;
         body->fBinaryBody = std::move(bytes);
@@ -566,9 +565,8 @@ uaDataValue TVelaUADAGroup::WriteValueOf(const TVelaItemData& item) {
 }
 
 // The OPC result of a value that cannot become the node's type; such an item is not written.
-static int32_t ConversionResult(const std::exception& error) {
-    const auto* variantError = dynamic_cast<const VariantError*>(&error);
-    return variantError && variantError->Code() == kDispEOverflow ? kOpcERange : kOpcEBadType;
+static int32_t ConversionResult(const VariantError& error) {
+    return error.Code() == kDispEOverflow ? kOpcERange : kOpcEBadType;
 }
 
 bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
@@ -587,8 +585,11 @@ bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
         write.fAttributeId = 13;
         try {
             write.fValue = WriteValueOf(items[i]);
-        } catch (const Exception& e) {
+        } catch (const VariantError& e) {
             refused[i] = ConversionResult(e);
+            continue;
+        } catch (const uaConversionError&) {  // text that is no GUID, node id, ...
+            refused[i] = kOpcEBadType;
             continue;
         }
         sent[i] = static_cast<int>(call.Request->fNodesToWrite.size());
@@ -604,6 +605,7 @@ bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
     };
     const size_t sentCount = call.Request->fNodesToWrite.size();
     if (asynchronous && sentCount == 0) {  // nothing for the server: the completion comes at once
+        fLastAsyncRequestId = 0;  // a cancel has nothing of this write to cancel
         for (size_t i = 0; i < items.Count(); ++i) {
             items[i].FQuality = static_cast<uint32_t>(refused[i]);
             items[i].FLastError = refused[i];
@@ -638,7 +640,15 @@ bool TVelaUADAGroup::WriteItems(TVelaItemList& items, bool asynchronous) {
     std::vector<uint32_t> results;
     if (sentCount > 0) {
         call.RunSync();
-        if (!call.Response) return false;
+        if (!call.Response) {
+            // no answer: the refused items still say why they were not sent
+            for (size_t i = 0; i < items.Count(); ++i)
+                if (sent[i] < 0) {
+                    items[i].FQuality = static_cast<uint32_t>(refused[i]);
+                    items[i].FLastError = refused[i];
+                }
+            return false;
+        }
         results = call.Response->fResults;
         if (results.size() != sentCount) throw Exception("Response has not the right length");
     }

@@ -129,6 +129,15 @@ TEST_F(DAGroups, ExtensionObjectsAreWrittenAsTheirBody) {
     TVelaItemList list(range);
     group.SyncRead(&list, false);
     EXPECT_EQ(Text(range->FValue), Text(body));
+
+    // a scalar would leave an empty body, a number beyond a byte a corrupt one: neither is written
+    for (const Variant& wrong : {Variant(5), Variant::FromElements(vtI4, {Variant(1), Variant(256)})}) {
+        EXPECT_THROW(range->WriteSync(wrong), EOPCException);
+        EXPECT_NE(range->FLastError, 0);
+        range->FLastError = 0;
+        group.SyncRead(&list, false);
+        EXPECT_EQ(Text(range->FValue), Text(body));
+    }
 }
 
 TEST_F(DAGroups, AccessRightsAndBadStatusReachTheItems) {
