@@ -21,6 +21,13 @@ expect "ns=1;s=Demo.Static.Arrays.StringArray = [a, b, c]  quality 0x00000000 Go
 expect "ns=1;s=Demo.Static.Scalars.Int64 = -77  quality 0x00000000 Good" \
     write "ns=1;s=Demo.Static.Scalars.Int64" -77 "${keys[@]}"
 expect "+ Level3  [ns=1;s=Demo.Deep.Level1.Level2.Level3]" browse "ns=1;s=Demo.Deep" --depth 3
+# the command line reaches the program as UTF-16 and its text leaves as UTF-8
+expect "ns=1;s=Demo.Static.Scalars.LocalizedText = Grüße 漢字 €  quality 0x00000000 Good" \
+    write "ns=1;s=Demo.Static.Scalars.LocalizedText" "Grüße 漢字 €"
+expect "ns=1;s=Grüße: error 0x80340000 BadNodeIdUnknown" read "ns=1;s=Grüße"
+expect "ns=1;s=Demo.Static.Scalars.Double = 3.141592653589793  quality 0x00000000 Good" \
+    write "ns=1;s=Demo.Static.Scalars.Double" 3.141592653589793
+expect "--rate: 'abc' is not a whole number" subscribe "ns=1;s=Demo.Dynamic.Fast" --rate abc
 expect "change 3" subscribe "ns=1;s=Demo.Dynamic.Fast" --rate 200 --seconds 3 "${keys[@]}"
 if [ $failed = 0 ]; then echo "RESULT: PASSED"; else echo "RESULT: FAILED"; fi
 exit $failed
