@@ -1,5 +1,6 @@
 #include "base/FileData.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -20,6 +21,12 @@ std::vector<uint8_t> ReadWholeFile(const std::string& path) {
 #endif
     if (!in) throw Exception("Cannot read file: " + path);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+bool FileExists(const std::string& path) {
+    std::error_code error;
+    const std::u8string text(reinterpret_cast<const char8_t*>(path.data()), path.size());
+    return !path.empty() && std::filesystem::exists(std::filesystem::path(text), error);
 }
 
 std::optional<std::vector<uint8_t>> FindRawResource(const std::string& name) {

@@ -9,6 +9,8 @@ namespace vela {
 
 // The file read whole; raises "Cannot read file: <path>" when it cannot be opened.
 std::vector<uint8_t> ReadWholeFile(const std::string& path);
+// Whether a file of that UTF-8 path exists (on Windows not through the ANSI code page).
+bool FileExists(const std::string& path);
 
 // The raw-data (RCDATA) resource of that name in the executable, or none. Only Windows
 // executables carry resources; elsewhere there is never one.

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <filesystem>
 
 #include "base/FileData.h"
 #include "base/Text.h"
@@ -148,10 +147,7 @@ void TVelaUAConnection::Log(int32_t severity, uint32_t type, const std::string& 
 }
 
 bool TVelaUAConnection::ProvideKeyFiles(std::vector<uint8_t>& privateKey, std::vector<uint8_t>& certificate) const {
-    std::error_code error;
-    if (fPrivateKeyFile.empty() || fPublicKeyFile.empty() || !std::filesystem::exists(fPrivateKeyFile, error) ||
-        !std::filesystem::exists(fPublicKeyFile, error))
-        return false;
+    if (!FileExists(fPrivateKeyFile) || !FileExists(fPublicKeyFile)) return false;
     privateKey = ReadWholeFile(fPrivateKeyFile);
     certificate = ReadWholeFile(fPublicKeyFile);
     return true;

@@ -1,5 +1,6 @@
 #include "ua/transport/uaStackClient.h"
 
+#include <charconv>
 #include <chrono>
 #include <cstring>
 
@@ -70,12 +71,28 @@ uaEndpointAddress ParseEndpointUrl(const std::string& url) {
     std::string rest = url.substr(kScheme.size());
     rest = rest.substr(0, rest.find('/'));
     uaEndpointAddress address;
-    const size_t colon = rest.rfind(':');
-    if (colon != std::string::npos && rest.find(']') == std::string::npos) {
+    std::string port;
+    if (rest.starts_with("[")) {  // an IPv6 address: [::1]:4840
+        const size_t close = rest.find(']');
+        if (close == std::string::npos) throw uaConnectionError("An unclosed [ in the endpoint URL: " + url);
+        address.host = rest.substr(1, close - 1);
+        const std::string after = rest.substr(close + 1);
+        if (!after.empty() && after[0] != ':') throw uaConnectionError("Text after the host in the endpoint URL: " + url);
+        if (!after.empty()) port = after.substr(1);
+        if (after == ":") port = "-";
+    } else if (const size_t colon = rest.rfind(':'); colon != std::string::npos) {
         address.host = rest.substr(0, colon);
-        address.port = static_cast<uint16_t>(std::stoi(rest.substr(colon + 1)));
+        port = colon + 1 < rest.size() ? rest.substr(colon + 1) : "-";
     } else {
         address.host = rest;
+    }
+    if (!port.empty()) {
+        // a port beyond 16 bits must not wrap onto another one
+        unsigned value = 0;
+        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
+        if (ec != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535)
+            throw uaConnectionError("The port in the endpoint URL is not 1 to 65535: " + url);
+        address.port = static_cast<uint16_t>(value);
     }
     if (address.host.empty()) throw uaConnectionError("No host in the endpoint URL: " + url);
     return address;

@@ -502,6 +502,16 @@ TEST(UaTransport, ServersThatDoNotAnswerEndCleanly) {
     EXPECT_THROW(client.Connect("http://127.0.0.1:4840", 500), uaConnectionError);
     EXPECT_THROW(ParseEndpointUrl("opc.tcp://"), uaConnectionError);
     EXPECT_EQ(ParseEndpointUrl("opc.tcp://host:4841/path").port, 4841);
+    EXPECT_EQ(ParseEndpointUrl("opc.tcp://host/path").port, 4840);
+    EXPECT_EQ(ParseEndpointUrl("opc.tcp://host:65535").port, 65535);
+    const uaEndpointAddress v6 = ParseEndpointUrl("opc.tcp://[::1]:4842/x");
+    EXPECT_EQ(v6.host, "::1");
+    EXPECT_EQ(v6.port, 4842);
+    EXPECT_EQ(ParseEndpointUrl("opc.tcp://[fe80::1]").port, 4840);
+    // a port that would wrap onto another one is refused, not taken modulo 65536
+    for (const char* bad : {"opc.tcp://host:99999", "opc.tcp://host:0", "opc.tcp://host:", "opc.tcp://host:48a",
+                            "opc.tcp://host:-1", "opc.tcp://[::1", "opc.tcp://[::1]x", "opc.tcp://:4840"})
+        EXPECT_THROW(ParseEndpointUrl(bad), uaConnectionError) << bad;
 }
 
 TEST(UaTransport, NegotiationTakesTheSmallerNonZeroValue) {
