@@ -7,7 +7,7 @@
 #include <string>
 
 #include "base/MainThread.h"
-#include "tests/support/ChildProcess.h"
+#include "bench/BulkServer.h"
 #include "toolkit/VelaBrowser.h"
 #include "toolkit/VelaDAClient.h"
 #include "ua/da/UADAConnection.h"
@@ -18,15 +18,9 @@ namespace {
 
 void FlatBrowse(benchmark::State& state) {
     const auto itemCount = static_cast<int64_t>(state.range(0));
-    setenv("UA_BULK", std::to_string(itemCount).c_str(), 1);
     testing_support::ChildProcess server;
-    std::string line;
-    if (!server.Start({"node", std::string(VELA_UA_PEER_DIR) + "/test-server.js", "/tmp/vela-bench-pki"}) ||
-        !server.WaitForLine("READY ", &line)) {
-        state.SkipWithError("the node-opcua server did not start");
-        return;
-    }
-    const std::string url = "opc.tcp://127.0.0.1:" + line.substr(6, line.find_first_of("\r\n") - 6);
+    const std::string url = bench::StartBulkServer(server, itemCount, state);
+    if (url.empty()) return;
     ua::RegisterUAConnection();
     RunLoop loop;
     TVelaDAClient client(&loop);

@@ -11,7 +11,7 @@
 #include <cstdlib>
 
 #include "base/MainThread.h"
-#include "tests/support/ChildProcess.h"
+#include "bench/BulkServer.h"
 #include "toolkit/VelaDAClient.h"
 #include "ua/da/UADAConnection.h"
 
@@ -28,15 +28,9 @@ double CpuSeconds() {
 
 void DataChanges(benchmark::State& state) {
     const auto itemCount = static_cast<int>(state.range(0));
-    setenv("UA_BULK", std::to_string(itemCount).c_str(), 1);
     testing_support::ChildProcess server;
-    std::string line;
-    if (!server.Start({"node", std::string(VELA_UA_PEER_DIR) + "/test-server.js", "/tmp/vela-bench-pki"}) ||
-        !server.WaitForLine("READY ", &line)) {
-        state.SkipWithError("the node-opcua server did not start");
-        return;
-    }
-    const std::string url = "opc.tcp://127.0.0.1:" + line.substr(6, line.find_first_of("\r\n") - 6);
+    const std::string url = bench::StartBulkServer(server, itemCount, state);
+    if (url.empty()) return;
     ua::RegisterUAConnection();
     RunLoop loop;
     TVelaDAClient client(&loop);
