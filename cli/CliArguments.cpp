@@ -9,6 +9,7 @@
 
 #include "base/ProxyTunnel.h"
 #include "base/Text.h"
+#include "ua/transport/uaStackClient.h"
 
 namespace vela::cli {
 namespace {
@@ -84,14 +85,6 @@ std::string Quoted(const std::string& text) { return "'" + text + "'"; }
 
 bool HasGroupSeparator(const std::string& text) {
     return text.find_first_of(",'_ ") != std::string::npos;
-}
-
-void CheckPort(const std::string& port, const std::string& what) {
-    if (port.empty()) throw UsageError(what + ": no port after the ':'");
-    if (!std::all_of(port.begin(), port.end(), [](char c) { return c >= '0' && c <= '9'; }))
-        throw UsageError(what + ": the port " + Quoted(port) + " is not a number");
-    if (port.size() > 5 || std::stoi(port) < 1 || std::stoi(port) > 65535)
-        throw UsageError(what + ": the port " + port + " is out of range (1..65535)");
 }
 
 void CheckOptionValue(const std::string& name, std::string& value) {
@@ -203,22 +196,11 @@ void CheckEndpointUrl(const std::string& url) {
                          "give the server's opc.tcp:// endpoint URL");
     if (scheme != "opc.tcp")
         throw UsageError(url + ": " + scheme + ":// is not supported; vela_cli speaks opc.tcp:// only");
-    std::string authority = url.substr(schemeEnd + 3);
-    authority = authority.substr(0, authority.find('/'));
-    if (authority.starts_with("[")) {
-        const size_t close = authority.find(']');
-        if (close == std::string::npos || close == 1) throw UsageError(url + ": a bracketed host needs its ']'");
-        if (close + 1 < authority.size()) {
-            if (authority[close + 1] != ':') throw UsageError(url + ": the host is followed by neither ':' nor '/'");
-            CheckPort(authority.substr(close + 2), url);
-        }
-        return;
+    try {
+        ua::ParseEndpointUrl(url);  // the transport's own rules: host, brackets, port 1..65535
+    } catch (const Exception& e) {
+        throw UsageError(e.what());
     }
-    const size_t colon = authority.find(':');
-    if (colon != std::string::npos && authority.find(':', colon + 1) != std::string::npos)
-        throw UsageError(url + ": an IPv6 address goes in brackets, e.g. opc.tcp://[::1]:4840");
-    if (colon == 0 || authority.empty()) throw UsageError(url + ": no host in the URL");
-    if (colon != std::string::npos) CheckPort(authority.substr(colon + 1), url);
 }
 
 void CheckProxyUrl(const std::string& url) {

@@ -1,10 +1,13 @@
 #include "ua/transport/uaStackClient.h"
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <cstring>
+#include <optional>
 
 #include "base/ProxyTunnel.h"
+#include "base/Text.h"
 #include "ua/security/Hash.h"
 #include "ua/security/Random.h"
 #include "ua/uaStatusCodes.h"
@@ -66,35 +69,39 @@ uaMessageLimits NegotiateLimits(const uaMessageLimits& local, const uaMessageLim
 
 uaEndpointAddress ParseEndpointUrl(const std::string& url) {
     static const std::string kScheme = "opc.tcp://";
-    if (url.size() <= kScheme.size() || url.compare(0, kScheme.size(), kScheme) != 0)
+    // a scheme is case-insensitive
+    if (url.size() <= kScheme.size() || !EqualsNoCase(std::string_view(url).substr(0, kScheme.size()), kScheme))
         throw uaConnectionError("Not an opc.tcp endpoint URL: " + url);
+    const auto refuse = [&url](const std::string& why) { throw uaConnectionError(url + ": " + why); };
     std::string rest = url.substr(kScheme.size());
     rest = rest.substr(0, rest.find('/'));
     uaEndpointAddress address;
-    std::string port;
+    std::optional<std::string> port;
     if (rest.starts_with("[")) {  // an IPv6 address: [::1]:4840
         const size_t close = rest.find(']');
-        if (close == std::string::npos) throw uaConnectionError("An unclosed [ in the endpoint URL: " + url);
+        if (close == std::string::npos) refuse("a bracketed host needs its ']'");
         address.host = rest.substr(1, close - 1);
         const std::string after = rest.substr(close + 1);
-        if (!after.empty() && after[0] != ':') throw uaConnectionError("Text after the host in the endpoint URL: " + url);
+        if (!after.empty() && after[0] != ':') refuse("the host is followed by neither ':' nor '/'");
         if (!after.empty()) port = after.substr(1);
-        if (after == ":") port = "-";
-    } else if (const size_t colon = rest.rfind(':'); colon != std::string::npos) {
-        address.host = rest.substr(0, colon);
-        port = colon + 1 < rest.size() ? rest.substr(colon + 1) : "-";
     } else {
-        address.host = rest;
+        const size_t colon = rest.find(':');
+        if (colon != std::string::npos && rest.find(':', colon + 1) != std::string::npos)
+            refuse("an IPv6 address goes in brackets, e.g. opc.tcp://[::1]:4840");
+        address.host = rest.substr(0, colon);
+        if (colon != std::string::npos) port = rest.substr(colon + 1);
     }
-    if (!port.empty()) {
+    if (address.host.empty()) refuse("no host in the URL");
+    if (port) {
         // a port beyond 16 bits must not wrap onto another one
+        if (port->empty()) refuse("no port after the ':'");
+        if (!std::all_of(port->begin(), port->end(), [](char c) { return c >= '0' && c <= '9'; }))
+            refuse("the port '" + *port + "' is not a number");
         unsigned value = 0;
-        const auto [end, ec] = std::from_chars(port.data(), port.data() + port.size(), value);
-        if (ec != std::errc() || end != port.data() + port.size() || value < 1 || value > 65535)
-            throw uaConnectionError("The port in the endpoint URL is not 1 to 65535: " + url);
+        const auto [end, ec] = std::from_chars(port->data(), port->data() + port->size(), value);
+        if (ec != std::errc() || value < 1 || value > 65535) refuse("the port " + *port + " is out of range (1..65535)");
         address.port = static_cast<uint16_t>(value);
     }
-    if (address.host.empty()) throw uaConnectionError("No host in the endpoint URL: " + url);
     return address;
 }
 

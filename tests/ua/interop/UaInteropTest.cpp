@@ -504,6 +504,7 @@ TEST(UaTransport, ServersThatDoNotAnswerEndCleanly) {
     EXPECT_EQ(ParseEndpointUrl("opc.tcp://host:4841/path").port, 4841);
     EXPECT_EQ(ParseEndpointUrl("opc.tcp://host/path").port, 4840);
     EXPECT_EQ(ParseEndpointUrl("opc.tcp://host:65535").port, 65535);
+    EXPECT_EQ(ParseEndpointUrl("OPC.TCP://Host:4843").host, "Host");
     const uaEndpointAddress v6 = ParseEndpointUrl("opc.tcp://[::1]:4842/x");
     EXPECT_EQ(v6.host, "::1");
     EXPECT_EQ(v6.port, 4842);
