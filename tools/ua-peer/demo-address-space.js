@@ -5,6 +5,8 @@
 //   Objects/Demo/Static/Bad       values with a bad or uncertain status (Uncertain keeps what is written)
 //   Objects/Demo/Static/OldSource a value with a source timestamp of 2020-01-01
 //   Objects/Demo/Static/Range     a writable structure (an extension object of type Range)
+//   Objects/Demo/Static/TwoState  a writable two-state discrete item (TrueState "Open", FalseState "Closed")
+//   Objects/Demo/Static/MultiState a writable multi-state discrete item (EnumStrings "Low", "Mid", "High")
 //   Objects/Demo/Analog           analog items with engineering units and ranges
 //   Objects/Demo/Dynamic          Fast (changes every 100 ms), Slow (every second)
 //   Objects/Demo/Deep/Level1/Level2/Level3/Value
@@ -107,6 +109,15 @@ function build(server) {
         dataType: "Double", minimumSamplingInterval: 100,
         value: { timestamped_get: () => new DataValue({ value: new Variant({ dataType: DataType.Double, value: 1 }),
                                           sourceTimestamp: new Date(Date.UTC(2020, 0, 1)), serverTimestamp: new Date() }) } });
+
+    // discrete items: what DA clients see as close/open labels and as enumerated EU info
+    const readWrite = AccessLevelFlag.CurrentRead | AccessLevelFlag.CurrentWrite;
+    namespace.addTwoStateDiscrete({ componentOf: stat, browseName: "TwoState", nodeId: "s=Demo.Static.TwoState",
+        trueState: "Open", falseState: "Closed", value: false, minimumSamplingInterval: 100,
+        accessLevel: readWrite, userAccessLevel: readWrite });
+    namespace.addMultiStateDiscrete({ componentOf: stat, browseName: "MultiState", nodeId: "s=Demo.Static.MultiState",
+        enumStrings: ["Low", "Mid", "High"], value: 1, minimumSamplingInterval: 100,
+        accessLevel: readWrite, userAccessLevel: readWrite });
 
     const analog = folder(demo, "Analog", "Demo.Analog");
     let level = 42.5;

@@ -128,6 +128,19 @@ VarType DAVarTypeOf(const uaNodeId& dataType, int32_t valueRank, VarType valueTy
     return array ? ArrayOf(scalar) : scalar;
 }
 
+int32_t DAServerStateOf(int32_t uaServerState) {
+    switch (uaServerState) {
+        case 0: return 1;  // Running
+        case 1: return 2;  // Failed
+        case 2: return 3;  // NoConfiguration
+        case 3: return 4;  // Suspended
+        case 4: return 4;  // Shutdown: not serving for now
+        case 5: return 5;  // Test
+        case 6: return 6;  // CommunicationFault
+        default: return 2;
+    }
+}
+
 int32_t DAAccessRightsOf(uint8_t accessLevel) { return accessLevel & 3; }
 
 const char* DAPropertyDescription(int32_t id) {

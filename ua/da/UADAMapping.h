@@ -24,6 +24,9 @@ int64_t DAErrorOf(int64_t lastError);
 // (a byte array). Value ranks -2 and -3 (any, scalar or one dimension) follow the value too.
 VarType DAVarTypeOf(const uaNodeId& dataType, int32_t valueRank, VarType valueType = vtEMPTY);
 
+// The DA server state (OPCSERVERSTATE) of a UA ServerState.
+int32_t DAServerStateOf(int32_t uaServerState);
+
 // DA access rights (1 readable, 2 writable) of a UA (user) access level.
 int32_t DAAccessRightsOf(uint8_t accessLevel);
 

@@ -125,6 +125,11 @@ INSTANTIATE_TEST_SUITE_P(Table, DAVarType, ::testing::Values(
     TypeCase{uaNodeId(15), -3, vtArray | vtUI1, vtArray | vtUI1}  // a byte string is a scalar
 ));
 
+TEST(DAServerState, FollowsTheUAState) {
+    const std::pair<int32_t, int32_t> table[] = {{0, 1}, {1, 2}, {2, 3}, {3, 4}, {4, 4}, {5, 5}, {6, 6}, {7, 2}, {-1, 2}};
+    for (const auto& [ua, da] : table) EXPECT_EQ(DAServerStateOf(ua), da) << ua;
+}
+
 TEST(DAAccessRights, AreTheReadAndWriteBits) {
     EXPECT_EQ(DAAccessRightsOf(0), 0);
     EXPECT_EQ(DAAccessRightsOf(1), 1);
