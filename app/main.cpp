@@ -8,12 +8,16 @@
 #include <vector>
 
 #include "app/CommandLine.h"
-#include "base/Utf.h"
 #include "app/Registration.h"
+#include "app/SettingsFile.h"
 #include "app/SkeletonServer.h"
+#include "base/FileData.h"
+#include "base/Utf.h"
+#include "base/Win32MainThread.h"
 #include "server/ComHosting.h"
-#include "server/ServerClassFactory.h"
+#include "server/ComOPCObjFactory.h"
 #include "server/VelaDataAccess.h"
+#include "ua/da/UADAConnection.h"
 
 namespace vela::app {
 namespace {
@@ -107,6 +111,27 @@ int StopRunningGateway() {
     return wait == WAIT_OBJECT_0 ? 0 : 2;
 }
 
+// The virtual server's settings from the file beside the executable; without the file the
+// server has no remote server and every client is refused.
+server::VirtualServerSettings LoadSettings() {
+    server::VirtualServerSettings settings;
+    settings.ClassId = kSkeletonClsid;
+    settings.ProgId = kSkeletonProgId;
+    settings.Caption = kSkeletonCaption;
+    std::wstring path = ExePath();
+    path = path.substr(0, path.find_last_of(L"\\/") + 1) + Utf8ToWide(kSettingsFileName);
+    const std::string file = WideToUtf8(path);
+    if (!FileExists(file)) return settings;
+    try {
+        const std::vector<uint8_t> bytes = ReadWholeFile(file);
+        for (const std::string& line : ApplySettingsText(std::string(bytes.begin(), bytes.end()), settings))
+            std::fprintf(stderr, "%s: line not understood: %s\n", file.c_str(), line.c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "%s\n", e.what());
+    }
+    return settings;
+}
+
 int Register(StartMode mode) {
     const ServerClassEntry entry{kSkeletonClsid, kSkeletonProgId, kSkeletonCaption};
     const bool perUser = mode == StartMode::RegServerPerUser || mode == StartMode::UnregServerPerUser;
@@ -135,7 +160,9 @@ int Serve(StartMode mode) {
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
     server::ComHosting::Instance().SetOnIdle([window] { PostMessageW(window, kIdleMessage, 0, 0); });
 
-    auto* factory = new server::ServerClassFactory();
+    Win32MainThread mainThread;
+    ua::RegisterUAConnection();
+    auto* factory = new server::TComOPCObjFactory(LoadSettings(), &mainThread);
     DWORD cookie = 0;
     const HRESULT hr = CoRegisterClassObject(kSkeletonClsid, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
     factory->Release();
@@ -154,6 +181,7 @@ int Serve(StartMode mode) {
     }
     server::ComHosting::Instance().SetOnIdle(nullptr);
     CoRevokeClassObject(cookie);
+    mainThread.Close();
     return 0;
 }
 

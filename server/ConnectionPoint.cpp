@@ -4,23 +4,23 @@
 
 namespace vela::server {
 
-SingleConnectionPoint::SingleConnectionPoint(IConnectionPointContainer* container, REFIID sinkInterface)
-    : container_(container), sinkInterface_(sinkInterface) {}
+ConnectionPoint::ConnectionPoint(IConnectionPointContainer* container, REFIID sinkInterface,
+                                             size_t maxSinks)
+    : container_(container), sinkInterface_(sinkInterface), maxSinks_(maxSinks) {}
 
-SingleConnectionPoint::~SingleConnectionPoint() {
-    if (sink_) sink_->Release();
+ConnectionPoint::~ConnectionPoint() {
+    for (auto& [cookie, sink] : sinks_) sink->Release();
 }
 
-void SingleConnectionPoint::Disconnect() {
-    if (!sink_) return;
-    IUnknown* sink = sink_;
-    sink_ = nullptr;
-    cookie_ = 0;
+void ConnectionPoint::Disconnect() {
+    if (sinks_.empty()) return;
+    std::vector<std::pair<DWORD, IUnknown*>> sinks;
+    sinks.swap(sinks_);
     if (onConnectionChange) onConnectionChange(nullptr);
-    sink->Release();
+    for (auto& [cookie, sink] : sinks) sink->Release();
 }
 
-STDMETHODIMP SingleConnectionPoint::QueryInterface(REFIID riid, void** object) {
+STDMETHODIMP ConnectionPoint::QueryInterface(REFIID riid, void** object) {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
         *object = static_cast<IConnectionPoint*>(this);
@@ -31,44 +31,51 @@ STDMETHODIMP SingleConnectionPoint::QueryInterface(REFIID riid, void** object) {
     return E_NOINTERFACE;
 }
 
-STDMETHODIMP_(ULONG) SingleConnectionPoint::AddRef() { return container_->AddRef(); }
-STDMETHODIMP_(ULONG) SingleConnectionPoint::Release() { return container_->Release(); }
+STDMETHODIMP_(ULONG) ConnectionPoint::AddRef() { return container_->AddRef(); }
+STDMETHODIMP_(ULONG) ConnectionPoint::Release() { return container_->Release(); }
 
-STDMETHODIMP SingleConnectionPoint::GetConnectionInterface(IID* iid) {
+STDMETHODIMP ConnectionPoint::GetConnectionInterface(IID* iid) {
     if (!iid) return E_POINTER;
     *iid = sinkInterface_;
     return S_OK;
 }
 
-STDMETHODIMP SingleConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
+STDMETHODIMP ConnectionPoint::GetConnectionPointContainer(IConnectionPointContainer** container) {
     if (!container) return E_POINTER;
     *container = container_;
     container_->AddRef();
     return S_OK;
 }
 
-STDMETHODIMP SingleConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
+STDMETHODIMP ConnectionPoint::Advise(IUnknown* sink, DWORD* cookie) {
     if (!cookie) return E_POINTER;
     *cookie = 0;
     if (!sink) return E_POINTER;
-    if (sink_) return CONNECT_E_ADVISELIMIT;
+    if (sinks_.size() >= maxSinks_) return CONNECT_E_ADVISELIMIT;
     IUnknown* typed = nullptr;
     if (FAILED(sink->QueryInterface(sinkInterface_, reinterpret_cast<void**>(&typed))) || !typed)
         return CONNECT_E_CANNOTCONNECT;
-    sink_ = typed;
-    cookie_ = nextCookie_++;
-    *cookie = cookie_;
-    if (onConnectionChange) onConnectionChange(sink_);
+    const DWORD given = nextCookie_++;
+    sinks_.emplace_back(given, typed);
+    *cookie = given;
+    if (onConnectionChange) onConnectionChange(typed);
     return S_OK;
 }
 
-STDMETHODIMP SingleConnectionPoint::Unadvise(DWORD cookie) {
-    if (!sink_ || cookie != cookie_) return CONNECT_E_NOCONNECTION;
-    Disconnect();
-    return S_OK;
+STDMETHODIMP ConnectionPoint::Unadvise(DWORD cookie) {
+    for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
+        if (it->first != cookie) continue;
+        IUnknown* sink = it->second;
+        sinks_.erase(it);
+        // the owner's view: any disconnect clears its sink
+        if (onConnectionChange) onConnectionChange(nullptr);
+        sink->Release();
+        return S_OK;
+    }
+    return CONNECT_E_NOCONNECTION;
 }
 
-STDMETHODIMP SingleConnectionPoint::EnumConnections(IEnumConnections** connections) {
+STDMETHODIMP ConnectionPoint::EnumConnections(IEnumConnections** connections) {
     if (connections) *connections = nullptr;
     return E_NOTIMPL;
 }

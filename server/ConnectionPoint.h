@@ -1,25 +1,29 @@
 #pragma once
-// A connection point that accepts one sink of one interface; it lives inside its container
-// and shares the container's reference count.
+// A connection point for one sink interface that accepts a limited number of sinks; it lives
+// inside its container and shares the container's reference count.
 #include <windows.h>
 #include <ocidl.h>
 
 #include <functional>
+#include <utility>
+#include <vector>
 
 namespace vela::server {
 
-class SingleConnectionPoint final : public IConnectionPoint {
+class ConnectionPoint final : public IConnectionPoint {
 public:
-    SingleConnectionPoint(IConnectionPointContainer* container, REFIID sinkInterface);
-    ~SingleConnectionPoint();
-    SingleConnectionPoint(const SingleConnectionPoint&) = delete;
-    SingleConnectionPoint& operator=(const SingleConnectionPoint&) = delete;
+    ConnectionPoint(IConnectionPointContainer* container, REFIID sinkInterface, size_t maxSinks = 1);
+    ~ConnectionPoint();
+    ConnectionPoint(const ConnectionPoint&) = delete;
+    ConnectionPoint& operator=(const ConnectionPoint&) = delete;
 
     // Called with the sink (already queried for the sink interface) on Advise, nullptr on Unadvise.
     std::function<void(IUnknown* sink)> onConnectionChange;
 
-    IUnknown* Sink() const { return sink_; }  // not AddRef'ed
+    IUnknown* Sink() const { return sinks_.empty() ? nullptr : sinks_.back().second; }  // the latest; not AddRef'ed
+    size_t SinkCount() const { return sinks_.size(); }
     REFIID SinkInterface() const { return sinkInterface_; }
+    // Lets go of every sink.
     void Disconnect();
 
     // IUnknown
@@ -36,8 +40,8 @@ public:
 private:
     IConnectionPointContainer* container_;
     IID sinkInterface_;
-    IUnknown* sink_ = nullptr;
-    DWORD cookie_ = 0;
+    size_t maxSinks_;
+    std::vector<std::pair<DWORD, IUnknown*>> sinks_;  // cookie, sink (AddRef'ed)
     DWORD nextCookie_ = 1;
 };
 

@@ -610,6 +610,13 @@ void TVelaGroups::Remove(const std::string& name) {
     groups_.erase(it);  // the group removes itself from the server
 }
 
+void TVelaGroups::Remove(const TVelaGroup* group) {
+    const auto it = std::find_if(groups_.begin(), groups_.end(),
+                                 [group](const std::unique_ptr<TVelaGroup>& g) { return g.get() == group; });
+    if (it == groups_.end()) throw EOPCGroupException("Group not found");
+    groups_.erase(it);
+}
+
 void TVelaGroups::RemoveAll() {
     std::exception_ptr error;
     try {

@@ -222,6 +222,8 @@ public:
     TVelaGroup* GetOPCGroup(const std::string& name) const;
     TVelaGroup* FindByClientHandle(int32_t clientHandle) const;
     void Remove(const std::string& name);
+    // Removes this very group (names need not be unique while a group is renamed).
+    void Remove(const TVelaGroup* group);
     void RemoveAll();
     size_t Count() const { return groups_.size(); }
     TVelaGroup& operator[](size_t index) const { return *groups_.at(index); }

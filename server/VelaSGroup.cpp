@@ -1,0 +1,699 @@
+// The server group's state, life and items.
+#include "server/VelaSGroup.h"
+
+#include <olectl.h>
+
+#include <cstring>
+
+#include "base/Text.h"
+#include "base/Utf.h"
+#include "server/DAEdge.h"
+#include "server/Enumerators.h"
+#include "server/VelaDataAccess.h"
+
+namespace vela::server {
+namespace {
+
+constexpr size_t kMaxDataCallbackSinks = 64;
+
+bool ToInteger(const std::string& text, int32_t& value) {
+    const std::string trimmed(TrimBlanks(text));
+    try {
+        size_t used = 0;
+        value = std::stoi(trimmed, &used);
+        return used == trimmed.size();
+    } catch (const std::exception&) {
+        return false;
+    }
+}
+
+int32_t IntegerOf(const Variant& value) {
+    try {
+        return static_cast<int32_t>(value.ChangeType(vtI4).SignedValue());
+    } catch (const std::exception&) {
+        return 0;
+    }
+}
+
+template <typename T>
+T* TaskArray(DWORD count) {
+    auto* array = static_cast<T*>(CoTaskMemAlloc(sizeof(T) * (count ? count : 1)));
+    if (array) std::memset(static_cast<void*>(array), 0, sizeof(T) * (count ? count : 1));
+    return array;
+}
+
+}  // namespace
+
+bool AcceptableRequestedType(VARTYPE type) {
+    if (type & VT_ARRAY) type &= 0x0FFF;
+    return type <= VT_I8;
+}
+
+// --- life ---
+
+TVelaSGroup* TVelaSGroup::Create(VelaDataAccess& server) { return new TVelaSGroup(server); }
+
+TVelaSGroup::TVelaSGroup(VelaDataAccess& server)
+    : FDataAccess(&server),
+      dataCallbackPoint_(this, IID_IOPCDataCallback, kMaxDataCallbackSinks),
+      serverHandle_(server.NextGroupHandle()) {
+    TVelaDAClient& client = *server.Client();
+    FDataChangeThread = std::make_unique<TVelaSUpdateThread>(
+        *server.MainThread(),
+        TVelaSUpdateThread::Work{[this] { return QueueEmpty(); }, [this] { AsyncCall(); },
+                                 [this] { PeriodicDataChange(); }},
+        0);
+    int32_t minRate = 0, waitTime = 0, holdTime = 0;
+    if (ToInteger(OptionValue(client.Params(), "min-updaterate"), minRate) &&
+        ToInteger(OptionValue(client.Params(), "xml-waittime"), waitTime) &&
+        ToInteger(OptionValue(client.Params(), "xml-holdtime"), holdTime)) {
+        FMINUPDATERATE = static_cast<DWORD>(minRate);
+        FXMLWaitTime = waitTime;
+        FXMLHoldTime = holdTime;
+    }
+    client.OPCGroupDefault().IsActive = false;
+    TVelaGroup& group = client.OPCGroups().Add(std::to_string(reinterpret_cast<uintptr_t>(this)));
+    group.OnDatachange = [this](TVelaDAClient&, TVelaItemList& items) { OnToolkitDataChange(items); };
+    FServerGroup = &group;
+    dataCallbackPoint_.onConnectionChange = [this](IUnknown* sink) { OnDataCallbackConnection(sink); };
+}
+
+TVelaSGroup::~TVelaSGroup() {
+    destroying_ = true;
+    if (FDataAccess) FDataAccess->GroupDestroyed(this);
+    Detach();
+    dataCallbackPoint_.Disconnect();
+}
+
+void TVelaSGroup::Detach() {
+    FDataChangeThread.reset();  // waits for the thread; what it handed over is dropped
+    {
+        std::lock_guard lock(FLock);
+        AsyncIOList.clear();
+    }
+    if (FServerGroup && FDataAccess) {
+        TVelaGroup* group = FServerGroup;
+        FServerGroup = nullptr;
+        group->OnDatachange = nullptr;
+        try {
+            group->SetIsActive(false);
+        } catch (...) {
+        }
+        try {
+            FDataAccess->Client()->OPCGroups().Remove(group);
+        } catch (...) {
+        }
+    }
+    items_.clear();
+    handles_.clear();
+    FServerGroup = nullptr;
+    FDataAccess = nullptr;
+}
+
+STDMETHODIMP TVelaSGroup::QueryInterface(REFIID riid, void** object) {
+    if (!object) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IOPCGroupStateMgt) *object = static_cast<IOPCGroupStateMgt*>(this);
+    else if (riid == IID_IOPCPublicGroupStateMgt) *object = static_cast<IOPCPublicGroupStateMgt*>(this);
+    else if (riid == IID_IOPCItemMgt) *object = static_cast<IOPCItemMgt*>(this);
+    else if (riid == IID_IOPCSyncIO) *object = static_cast<IOPCSyncIO*>(this);
+    else if (riid == IID_IOPCAsyncIO2) *object = static_cast<IOPCAsyncIO2*>(this);
+    else if (riid == IID_IConnectionPointContainer) *object = static_cast<IConnectionPointContainer*>(this);
+    else {
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+}
+
+// The toolkit group stops with the last reference (the group's destruction), not before: a
+// client that lets go of one of several interface pointers keeps its data changes.
+STDMETHODIMP_(ULONG) TVelaSGroup::Release() { return ReleaseImpl(); }
+
+// --- state ---
+
+HRESULT TVelaSGroup::Init(const std::wstring& name, bool active, LCID locale, const float* deadBand,
+                          const LONG* timeBias, OPCHANDLE clientGroup, DWORD requestedRate) {
+    FName = name;
+    FActive = active ? TRUE : FALSE;
+    SetUpdateRate(requestedRate);
+    FClientGroup = clientGroup;
+    SetTimeBias(timeBias);
+    SetLocale(locale);
+    if (deadBand) SetDeadBand(*deadBand);
+    return ApplyState();
+}
+
+void TVelaSGroup::SetUpdateRate(DWORD requested) {
+    DWORD rate = requested > FMINUPDATERATE ? requested : FMINUPDATERATE;
+    if (rate >= 0x80000000u) rate = 0x7FFFFFFF;
+    FRequestedUpdateRate = rate;
+}
+
+void TVelaSGroup::SetTimeBias(const LONG* bias) {
+    FTimeBias = bias ? *bias : static_cast<LONG>(CurrentLocalBiasMinutes());
+}
+
+HRESULT TVelaSGroup::SetLocale(LCID locale) {
+    if (locale != kLocaleSystemDefault && locale != kLocaleUserDefault) return E_INVALIDARG;
+    FLCID = locale;
+    return S_OK;
+}
+
+HRESULT TVelaSGroup::SetDeadBand(float deadBand) {
+    if (deadBand < 0) {
+        FPercentDeadband = 0;
+        return E_INVALIDARG;
+    }
+    if (deadBand > 100) {
+        FPercentDeadband = 100;
+        return E_INVALIDARG;
+    }
+    FPercentDeadband = deadBand;
+    return S_OK;
+}
+
+HRESULT TVelaSGroup::ApplyState() {
+    if (!Alive()) return E_FAIL;
+    HRESULT result = S_OK;
+    if (FActive && !FDataAccess->Client()->Active()) result = FDataAccess->ConnectRemote();
+    TVelaGroup& group = *FServerGroup;
+    try {
+        if (!group.IsActive()) AfterFirstOnDataChange = false;
+        TVelaGroupStateRec state;
+        group.GetState(state);
+        state.IsActive = false;
+        state.Name = WideToUtf8(FName);
+        state.UpdateRate = static_cast<int32_t>(FRequestedUpdateRate);
+        state.Waittime = FXMLWaitTime < 0 ? 10 * state.UpdateRate : FXMLWaitTime;
+        state.Holdtime = FXMLHoldTime;
+        state.TimeBias = FTimeBias;
+        state.DeadBand = FPercentDeadband;
+        state.LocaleId = static_cast<int32_t>(FLCID);
+        group.SetState(state);
+    } catch (...) {
+        if (result == S_OK) result = E_FAIL;
+    }
+    if (FDataChangeThread) FDataChangeThread->SetUpdateRate(static_cast<int32_t>(FRequestedUpdateRate));
+    if (FDataCallback) {
+        try {
+            group.SetIsActive(FActive != FALSE);
+        } catch (...) {
+            if (result == S_OK) result = E_FAIL;
+        }
+        if (FDataChangeThread) FDataChangeThread->SetActive(FActive != FALSE);
+    }
+    return result;
+}
+
+STDMETHODIMP TVelaSGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* ppName, LONG* pTimeBias,
+                                   FLOAT* pPercentDeadband, DWORD* pLCID, OPCHANDLE* phClientGroup,
+                                   OPCHANDLE* phServerGroup) {
+    if (pUpdateRate) *pUpdateRate = FRequestedUpdateRate;
+    if (pActive) *pActive = FActive;
+    if (ppName) {
+        *ppName = TaskMemString(FName);
+        if (!*ppName) return E_OUTOFMEMORY;
+    }
+    if (pTimeBias) *pTimeBias = FTimeBias;
+    if (pPercentDeadband) *pPercentDeadband = FPercentDeadband;
+    if (pLCID) *pLCID = FLCID;
+    if (phClientGroup) *phClientGroup = FClientGroup;
+    if (phServerGroup) *phServerGroup = serverHandle_;
+    return S_OK;
+}
+
+STDMETHODIMP TVelaSGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
+                                   LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
+                                   OPCHANDLE* phClientGroup) {
+    if (!Alive()) return E_FAIL;
+    bool unsupportedRate = false;
+    if (pRequestedUpdateRate) SetUpdateRate(*pRequestedUpdateRate);
+    if (pActive) FActive = *pActive ? TRUE : FALSE;
+    if (pTimeBias) SetTimeBias(pTimeBias);
+    if (pPercentDeadband) SetDeadBand(*pPercentDeadband);  // a clamped dead band is not reported
+    if (pLCID) SetLocale(*pLCID);
+    if (phClientGroup) FClientGroup = *phClientGroup;
+    if (pRevisedUpdateRate) {
+        *pRevisedUpdateRate = FRequestedUpdateRate;
+        if (pRequestedUpdateRate && *pRequestedUpdateRate != FRequestedUpdateRate) unsupportedRate = true;
+    }
+    const HRESULT applied = ApplyState();
+    return unsupportedRate ? kOpcSUnsupportedRate : applied;
+}
+
+STDMETHODIMP TVelaSGroup::SetName(LPCWSTR szName) {
+    if (!Alive()) return E_FAIL;
+    if (!szName || !*szName) return E_INVALIDARG;
+    if (FDataAccess->Groups().FindGroupByName(szName)) return kOpcEDuplicateName;
+    FName = szName;
+    try {
+        FServerGroup->SetName(WideToUtf8(FName));
+    } catch (...) {
+    }
+    return S_OK;
+}
+
+STDMETHODIMP TVelaSGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
+    if (!ppUnk) return E_INVALIDARG;
+    *ppUnk = nullptr;
+    if (!Alive()) return E_FAIL;
+    if (riid != IID_IOPCGroupStateMgt && riid != IID_IUnknown) return E_NOINTERFACE;
+    if (!szName || !*szName) return E_INVALIDARG;
+    if (FDataAccess->Groups().FindGroupByName(szName)) return kOpcEDuplicateName;
+    try {
+        TVelaSGroup* clone = Create(*FDataAccess);
+        clone->FName = szName;
+        clone->FActive = FALSE;
+        clone->FRequestedUpdateRate = FRequestedUpdateRate;
+        clone->FClientGroup = FClientGroup;
+        clone->FTimeBias = FTimeBias;
+        clone->FPercentDeadband = FPercentDeadband;
+        clone->FLCID = FLCID;
+        clone->FPublicGroupFlag = FPublicGroupFlag;
+        clone->CallBackEnabled = CallBackEnabled;
+        clone->FServerGroup->SetName(WideToUtf8(clone->FName));
+        TVelaItems& items = clone->FServerGroup->OPCItems();
+        items.BeginUpdate();
+        TVelaItemList added;
+        for (const auto& source : FServerGroup->OPCItems()) {
+            const SItem* entry = EntryOf(source.get());
+            if (!entry) continue;
+            TVelaItemPtr item = items.AddItem(source->FItemID, true);
+            item->FIsActive = source->FIsActive;
+            item->FEUType = source->FEUType;
+            item->FEUInfo = source->FEUInfo;
+            item->FCanonicalDatatype = source->FCanonicalDatatype;
+            item->FTimeStamp = source->FTimeStamp;
+            item->FRequesttype = source->FRequesttype;
+            item->FRequestDatatype = source->FRequestDatatype;
+            item->FAccessPath = source->FAccessPath;
+            item->FAccessRights = source->FAccessRights;
+            item->FQuality = source->FQuality;
+            item->FLastError = source->FLastError;
+            item->FData = source->FData;
+            item->FWantValue = source->FWantValue;
+            clone->AddHandle(item, entry->canonical, entry->rights);
+            added.Add(item);
+        }
+        // the clone's items go to the remote server with their own remote handles
+        try {
+            if (!added.Empty()) items.OPCAddItems(added, true);
+        } catch (...) {
+        }
+        items.EndUpdate();
+        FDataAccess->Groups().Add(clone);
+        *ppUnk = static_cast<IOPCGroupStateMgt*>(clone);
+        return S_OK;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
+
+STDMETHODIMP TVelaSGroup::GetState(BOOL* pPublic) {
+    if (!pPublic) return E_INVALIDARG;
+    *pPublic = FPublicGroupFlag;
+    return FDataAccess && FDataAccess->Groups().FindGroupByName(FName) ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP TVelaSGroup::MoveToPublic() {
+    if (!FDataAccess || !FDataAccess->Groups().FindGroupByName(FName)) return kOpcEInvalidHandle;
+    FPublicGroupFlag = TRUE;
+    return S_OK;
+}
+
+// --- items ---
+
+SItem* TVelaSGroup::ItemOf(OPCHANDLE handle) {
+    const auto it = items_.find(handle);
+    return it == items_.end() ? nullptr : &it->second;
+}
+
+const SItem* TVelaSGroup::EntryOf(const TVelaItemData* item) const {
+    const auto handle = handles_.find(item);
+    if (handle == handles_.end()) return nullptr;
+    const auto it = items_.find(handle->second);
+    return it == items_.end() ? nullptr : &it->second;
+}
+
+OPCHANDLE TVelaSGroup::HandleOf(const TVelaItemData* item) const {
+    const auto it = handles_.find(item);
+    return it == handles_.end() ? 0 : it->second;
+}
+
+OPCHANDLE TVelaSGroup::AddHandle(const TVelaItemPtr& item, VARTYPE canonical, DWORD rights) {
+    const OPCHANDLE handle = ++lastItemHandle_;
+    items_[handle] = SItem{item, canonical, rights};
+    handles_[item.get()] = handle;
+    return handle;
+}
+
+void TVelaSGroup::DropHandle(OPCHANDLE handle) {
+    const auto it = items_.find(handle);
+    if (it == items_.end()) return;
+    handles_.erase(it->second.item.get());
+    items_.erase(it);
+}
+
+void TVelaSGroup::CheckDefinitions(DWORD count, const OPCITEMDEF* items, HRESULT* errors, bool raise) {
+    TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
+    bool any = false;
+    for (DWORD i = 0; i < count; ++i) {
+        errors[i] = S_OK;
+        if (!items[i].szItemID || !*items[i].szItemID) errors[i] = kOpcEInvalidItemId;
+        else if (!AcceptableRequestedType(items[i].vtRequestedDataType)) errors[i] = kOpcEBadType;
+        else {
+            browser.AddItem(WideToUtf8(items[i].szItemID));
+            any = true;
+        }
+    }
+    if (!any) return;
+    browser.AddProperty(1);
+    browser.AddProperty(5);
+    browser.SetValues(true);
+    browser.Execute(raise);
+}
+
+STDMETHODIMP TVelaSGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
+                                   HRESULT** ppErrors) {
+    if (!ppAddResults || !ppErrors) return E_INVALIDARG;
+    *ppAddResults = nullptr;
+    *ppErrors = nullptr;
+    if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
+    if (!Alive()) return E_FAIL;
+    auto* results = TaskArray<OPCITEMRESULT>(dwCount);
+    auto* errors = TaskArray<HRESULT>(dwCount);
+    if (!results || !errors) {
+        CoTaskMemFree(results);
+        CoTaskMemFree(errors);
+        return E_OUTOFMEMORY;
+    }
+    try {
+        CheckDefinitions(dwCount, pItemArray, errors, false);
+    } catch (...) {
+    }
+    TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
+    TVelaItems& items = FServerGroup->OPCItems();
+    items.BeginUpdate();
+    TVelaItemList added;
+    try {
+        for (DWORD i = 0; i < dwCount; ++i) {
+            if (errors[i] != S_OK) continue;
+            const OPCITEMDEF& definition = pItemArray[i];
+            const std::string itemId = WideToUtf8(definition.szItemID);
+            if (const int64_t failure = browser.ItemErrorID(itemId); failure != 0) {
+                errors[i] = static_cast<HRESULT>(failure);
+                continue;
+            }
+            const TVelaItemProperty* canonical = browser.GetProperty(itemId, 1);
+            const TVelaItemProperty* rights = browser.GetProperty(itemId, 5);
+            if (!canonical || !rights || canonical->FStatusCode != 0) {
+                errors[i] = kOpcEUnknownItemId;
+                continue;
+            }
+            TVelaItemPtr item = items.AddItem(itemId, true);
+            item->FTag = static_cast<int32_t>(i);
+            item->FIsActive = definition.bActive != FALSE;
+            item->FLastError = 0;
+            item->FData = reinterpret_cast<void*>(static_cast<uintptr_t>(definition.hClient));
+            const auto canonicalType = static_cast<VARTYPE>(IntegerOf(canonical->FValue));
+            const auto accessRights = static_cast<DWORD>(IntegerOf(rights->FValue));
+            item->FAccessRights = static_cast<int32_t>(accessRights);
+            item->FCanonicalDatatype = canonicalType;
+            item->FAccessPath = definition.szAccessPath ? WideToUtf8(definition.szAccessPath) : std::string();
+            const VARTYPE requested = definition.vtRequestedDataType;
+            if (requested != VT_EMPTY && requested != canonicalType) {
+                item->FRequesttype = requested;
+                item->FRequestDatatype = requested;
+            } else {
+                item->FRequesttype = 0;
+                item->FRequestDatatype = vtEMPTY;
+            }
+            const OPCHANDLE handle = AddHandle(item, canonicalType, accessRights);
+            results[i].hServer = handle;
+            results[i].vtCanonicalDataType = canonicalType;
+            results[i].dwAccessRights = accessRights;
+            results[i].dwBlobSize = 0;
+            results[i].pBlob = nullptr;
+            added.Add(item);
+        }
+        if (!added.Empty()) items.OPCAddItems(added, true);
+    } catch (...) {
+    }
+    items.EndUpdate();
+    bool anyError = false;
+    for (DWORD i = 0; i < dwCount; ++i) anyError = anyError || errors[i] != S_OK;
+    *ppAddResults = results;
+    *ppErrors = errors;
+    return anyError ? S_FALSE : S_OK;
+}
+
+STDMETHODIMP TVelaSGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL, OPCITEMRESULT** ppValidationResults,
+                                        HRESULT** ppErrors) {
+    if (!ppValidationResults || !ppErrors) return E_INVALIDARG;
+    *ppValidationResults = nullptr;
+    *ppErrors = nullptr;
+    if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
+    if (!Alive()) return E_FAIL;
+    auto* results = TaskArray<OPCITEMRESULT>(dwCount);
+    auto* errors = TaskArray<HRESULT>(dwCount);
+    if (!results || !errors) {
+        CoTaskMemFree(results);
+        CoTaskMemFree(errors);
+        return E_OUTOFMEMORY;
+    }
+    bool queried = true;
+    try {
+        CheckDefinitions(dwCount, pItemArray, errors, true);
+    } catch (...) {
+        queried = false;  // the whole query failed: nothing could be validated
+    }
+    TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
+    bool anyError = false;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        if (errors[i] == S_OK) {
+            const std::string itemId = WideToUtf8(pItemArray[i].szItemID);
+            const TVelaItemProperty* canonical = browser.GetProperty(itemId, 1);
+            const TVelaItemProperty* rights = browser.GetProperty(itemId, 5);
+            if (!queried) errors[i] = E_FAIL;
+            else if (browser.ItemErrorID(itemId) != 0 || !canonical || !rights) errors[i] = kOpcEUnknownItemId;
+            else {
+                results[i].vtCanonicalDataType = static_cast<VARTYPE>(IntegerOf(canonical->FValue));
+                results[i].dwAccessRights = static_cast<DWORD>(IntegerOf(rights->FValue));
+            }
+        }
+        anyError = anyError || errors[i] != S_OK;
+    }
+    *ppValidationResults = results;
+    *ppErrors = errors;
+    return anyError ? S_FALSE : S_OK;
+}
+
+STDMETHODIMP TVelaSGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
+    if (!ppErrors) return E_INVALIDARG;
+    *ppErrors = nullptr;
+    if (dwCount == 0 || !phServer) return E_INVALIDARG;
+    if (!Alive()) return E_FAIL;
+    auto* errors = TaskArray<HRESULT>(dwCount);
+    if (!errors) return E_OUTOFMEMORY;
+    TVelaItems& items = FServerGroup->OPCItems();
+    items.BeginUpdate();
+    TVelaItemList onServer;
+    std::vector<TVelaItemPtr> removed;
+    bool anyError = false;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        SItem* entry = ItemOf(phServer[i]);
+        if (!entry) {
+            errors[i] = kOpcEInvalidHandle;
+            anyError = true;
+            continue;
+        }
+        const TVelaItemPtr kept = entry->item;
+        TVelaItem* item = kept.get();
+        item->FTag = static_cast<int32_t>(i);
+        errors[i] = S_OK;
+        item->FLastError = 0;  // an earlier write's error must not fail the removal
+        if (item->FServerHandle != -1) onServer.Add(kept);
+        removed.push_back(kept);
+        DropHandle(phServer[i]);
+    }
+    try {
+        if (!onServer.Empty()) items.OPCRemoveItems(onServer);
+    } catch (...) {
+    }
+    // items never added remotely are freed too: nothing else refers to them
+    for (const TVelaItemPtr& item : removed) {
+        try {
+            items.Remove(item.get());
+        } catch (...) {
+        }
+    }
+    items.EndUpdate();
+    *ppErrors = errors;
+    return anyError ? S_FALSE : S_OK;
+}
+
+STDMETHODIMP TVelaSGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) {
+    if (!ppErrors) return E_INVALIDARG;
+    *ppErrors = nullptr;
+    if (dwCount == 0 || !phServer) return E_INVALIDARG;
+    if (!Alive()) return E_FAIL;
+    auto* errors = TaskArray<HRESULT>(dwCount);
+    if (!errors) return E_OUTOFMEMORY;
+    TVelaItems& items = FServerGroup->OPCItems();
+    items.BeginUpdate();
+    TVelaItemList list;
+    bool anyError = false;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        SItem* entry = ItemOf(phServer[i]);
+        if (!entry) {
+            errors[i] = kOpcEInvalidHandle;
+            anyError = true;
+            continue;
+        }
+        TVelaItem& item = *entry->item;
+        item.FIsActive = bActive != FALSE;
+        item.FTag = static_cast<int32_t>(i);
+        item.FLastError = 0;
+        errors[i] = S_OK;
+        list.Add(entry->item);
+    }
+    try {
+        if (!list.Empty()) items.OPCActiveItems(list, bActive != FALSE);
+    } catch (...) {
+    }
+    for (const auto& item : list) {
+        if (item->FLastError == 0) continue;
+        errors[item->FTag] = static_cast<HRESULT>(FDataAccess->Edge().Error(item->FLastError));
+        if (item->FLastError != kToolkitWriteOnly && item->FLastError != kToolkitReadOnly) anyError = true;
+    }
+    items.EndUpdate();
+    *ppErrors = errors;
+    return anyError ? S_FALSE : S_OK;
+}
+
+STDMETHODIMP TVelaSGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
+                                           HRESULT** ppErrors) {
+    if (!ppErrors) return E_INVALIDARG;
+    *ppErrors = nullptr;
+    if (dwCount == 0 || !phServer || !phClient) return E_INVALIDARG;
+    auto* errors = TaskArray<HRESULT>(dwCount);
+    if (!errors) return E_OUTOFMEMORY;
+    bool anyError = false;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        SItem* entry = ItemOf(phServer[i]);
+        if (!entry) {
+            errors[i] = kOpcEInvalidHandle;
+            anyError = true;
+            continue;
+        }
+        entry->item->FData = reinterpret_cast<void*>(static_cast<uintptr_t>(phClient[i]));
+        errors[i] = S_OK;
+    }
+    *ppErrors = errors;
+    return anyError ? S_FALSE : S_OK;
+}
+
+STDMETHODIMP TVelaSGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
+                                       HRESULT** ppErrors) {
+    if (!ppErrors) return E_INVALIDARG;
+    *ppErrors = nullptr;
+    if (dwCount == 0 || !phServer || !pRequestedDatatypes) return E_INVALIDARG;
+    auto* errors = TaskArray<HRESULT>(dwCount);
+    if (!errors) return E_OUTOFMEMORY;
+    bool anyError = false;
+    for (DWORD i = 0; i < dwCount; ++i) {
+        SItem* entry = ItemOf(phServer[i]);
+        if (!AcceptableRequestedType(pRequestedDatatypes[i])) errors[i] = kOpcEBadType;
+        else if (!entry) errors[i] = kOpcEInvalidHandle;
+        else {
+            // the canonical type asked for is no conversion
+            const VARTYPE type = pRequestedDatatypes[i] == entry->canonical ? VT_EMPTY : pRequestedDatatypes[i];
+            entry->item->FRequesttype = type;
+            entry->item->FRequestDatatype = type;
+            errors[i] = S_OK;
+        }
+        anyError = anyError || errors[i] != S_OK;
+    }
+    *ppErrors = errors;
+    return anyError ? S_FALSE : S_OK;
+}
+
+STDMETHODIMP TVelaSGroup::CreateEnumerator(REFIID, LPUNKNOWN* ppUnk) {
+    if (!ppUnk) return E_INVALIDARG;
+    *ppUnk = nullptr;
+    if (!Alive() || FServerGroup->OPCItems().Count() == 0) return S_FALSE;
+    try {
+        std::vector<TOPCItemAttributes> list;
+        for (const auto& item : FServerGroup->OPCItems()) {
+            const SItem* entry = EntryOf(item.get());
+            if (item->FLastError != 0 || !entry) continue;
+            TOPCItemAttributes attributes;
+            attributes.szAccessPath = Utf8ToWide(item->FAccessPath);
+            attributes.bActive = item->FIsActive ? TRUE : FALSE;
+            attributes.hClient = static_cast<OPCHANDLE>(reinterpret_cast<uintptr_t>(item->FData));
+            attributes.vtRequestedDataType =
+                static_cast<VARTYPE>(item->FRequesttype != 0 ? item->FRequesttype : entry->canonical);
+            attributes.hServer = HandleOf(item.get());
+            attributes.szItemID = Utf8ToWide(item->FItemID);
+            attributes.vtCanonicalDataType = entry->canonical;
+            attributes.dwEUType = item->FEUType > 0 ? item->FEUType : 0;
+            attributes.vEUInfo = item->FEUInfo;
+            attributes.dwAccessRights = entry->rights;
+            list.push_back(std::move(attributes));
+        }
+        *ppUnk = static_cast<IEnumOPCItemAttributes*>(new TOPCItemAttEnumerator(std::move(list)));
+        return S_OK;
+    } catch (...) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+// --- connection points ---
+
+STDMETHODIMP TVelaSGroup::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+    if (ppEnum) *ppEnum = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP TVelaSGroup::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (!ppCP) return E_POINTER;
+    if (riid != IID_IOPCDataCallback) {
+        *ppCP = nullptr;
+        return CONNECT_E_NOCONNECTION;
+    }
+    *ppCP = &dataCallbackPoint_;
+    dataCallbackPoint_.AddRef();
+    return S_OK;
+}
+
+void TVelaSGroup::OnDataCallbackConnection(IUnknown* sink) {
+    if (FDataCallback) {
+        FDataCallback->Release();
+        FDataCallback = nullptr;
+    }
+    if (sink) {
+        InterlockedIncrement(&FClientCount);
+        FClientIUnknown = sink;
+        if (FAILED(sink->QueryInterface(IID_IOPCDataCallback, reinterpret_cast<void**>(&FDataCallback))))
+            FDataCallback = nullptr;
+        if (!FDataCallback || !Alive()) return;
+        if (!FServerGroup->IsActive() && FActive) AfterFirstOnDataChange = false;
+        try {
+            FServerGroup->SetIsActive(FActive != FALSE);
+        } catch (...) {
+        }
+        if (FDataChangeThread) FDataChangeThread->SetActive(FActive != FALSE);
+        return;
+    }
+    if (FClientCount > 0) InterlockedDecrement(&FClientCount);
+    FClientIUnknown = nullptr;
+    if (destroying_ || !Alive()) return;
+    try {
+        FServerGroup->SetIsActive(false);
+    } catch (...) {
+    }
+    if (FDataChangeThread) FDataChangeThread->SetActive(false);
+}
+
+}  // namespace vela::server
