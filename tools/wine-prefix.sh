@@ -6,6 +6,18 @@ set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 marker="$WINEPREFIX/.vela-configured"
 
+# Runs a command that may leave long-lived Wine processes behind with only stdio, detached:
+# inherited descriptors (pipes, a caller's lock file) would otherwise stay open in them.
+detached() {
+    (
+        for fd in /proc/$BASHPID/fd/*; do
+            n=${fd##*/}
+            if [ "$n" -gt 2 ] 2>/dev/null; then eval "exec $n>&-" 2>/dev/null || true; fi
+        done
+        exec "$@"
+    ) </dev/null >/dev/null 2>&1
+}
+
 case "${1:-}" in
 start)
     if [ ! -f "$marker" ]; then
@@ -18,9 +30,9 @@ start)
         wineserver -w
         touch "$marker"
     fi
-    # Detached stdio: otherwise helper processes hold the caller's pipes and ctest waits on them.
-    wineserver -p </dev/null >/dev/null 2>&1 || true
-    wine wineboot </dev/null >/dev/null 2>&1
+    # Detached: otherwise helper processes hold the caller's pipes and ctest waits on them.
+    detached wineserver -p || true
+    detached wine wineboot
     ;;
 stop)
     wineserver -k 2>/dev/null || true
