@@ -118,6 +118,9 @@ server::VirtualServerSettings LoadSettings() {
     settings.ClassId = kSkeletonClsid;
     settings.ProgId = kSkeletonProgId;
     settings.Caption = kSkeletonCaption;
+    settings.XMLWaittime = "5000";
+    settings.XMLHoldtime = "0";
+    settings.MinUpdateRate = "500";
     std::wstring path = ExePath();
     path = path.substr(0, path.find_last_of(L"\\/") + 1) + Utf8ToWide(kSettingsFileName);
     const std::string file = WideToUtf8(path);

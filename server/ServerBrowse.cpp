@@ -42,6 +42,11 @@ STDMETHODIMP VelaDataAccess::ChangeBrowsePosition(OPCBROWSEDIRECTION dwBrowseDir
                 return browser.MoveDown(&element) ? S_OK : E_INVALIDARG;
             }
             case OPC_BROWSE_TO: {
+                if (name.empty()) {
+                    if (!browser.MovetoRoot()) return E_INVALIDARG;
+                    browser.Browse(false);
+                    return S_OK;
+                }
                 TVelaBrowseItem element;
                 const size_t split = name.find("//");
                 if (split == std::string::npos) {

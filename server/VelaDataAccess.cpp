@@ -149,10 +149,10 @@ VelaDataAccess::~VelaDataAccess() {
     }
 }
 
+// The handle stays: a client that released the group and then removes it gets S_OK.
 void VelaDataAccess::GroupDestroyed(TVelaSGroup* group) {
     FOPCGroups.DeleteFromList(group);
     FOPCRemovedGroups.DeleteFromList(group);
-    FOPCGroups.RemoveHandle(group->ServerHandle());
 }
 
 HRESULT VelaDataAccess::ConnectRemote() {
