@@ -27,13 +27,18 @@ void DropProperty(TVelaItemProperties& set, int32_t id) {
 void TPropertyBrowser::AddItem(const std::string& itemId) {
     FPropertyList.clear();
     if (FCache) {
-        if (FItemlist.size() > kMaxCachedItems) DropIdleSets();
+        // (only when there is something idle to drop: a large query marks more than the cache holds)
+        if (FItemlist.size() > kMaxCachedItems && FItemlist.size() > marked_) DropIdleSets();
         if (const auto it = index_.find(itemId); it != index_.end()) {
             TVelaItemProperties& set = *FItemlist[it->second].properties;
-            if (!IsItemFailure(set)) set.FWantUpdate = true;
+            if (!IsItemFailure(set) && !set.FWantUpdate) {
+                set.FWantUpdate = true;
+                ++marked_;
+            }
             return;
         }
     }
+    ++marked_;
     index_[itemId] = FItemlist.size();
     FItemlist.push_back({itemId, std::make_unique<TVelaItemProperties>(itemId)});
 }
@@ -58,6 +63,11 @@ void TPropertyBrowser::Clear() {
     FItemlist.clear();
     index_.clear();
     FPropertyList.clear();
+    marked_ = 0;
+}
+
+void TPropertyBrowser::Trim() {
+    if (FCache && FItemlist.size() > kMaxCachedItems && marked_ == 0) DropIdleSets();
 }
 
 bool TPropertyBrowser::Query(std::vector<TVelaItemProperties*>& sets, const std::vector<int32_t>& ids,
@@ -92,6 +102,7 @@ bool TPropertyBrowser::Execute(bool raiseErrors) {
     if (!FOPCServer || !FOPCServer->Active() || !FOPCServer->OPCConnection())
         throw EOPCException("Not connected to server");
     bool ok = true;
+    marked_ = 0;
     if (!FCache) {
         std::vector<TVelaItemProperties*> sets;
         for (Entry& entry : FItemlist) sets.push_back(entry.properties.get());

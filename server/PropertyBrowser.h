@@ -38,6 +38,8 @@ public:
     TVelaItemProperty* GetProperty(const std::string& itemId, int32_t propertyId) const;
     size_t GetCount() const { return FItemlist.size(); }
     void Clear();
+    // Lets the cache shrink back to its size once a query larger than it has been read.
+    void Trim();
 
 private:
     struct Entry {
@@ -54,6 +56,7 @@ private:
     std::vector<Entry> FItemlist;
     std::unordered_map<std::string, size_t> index_;  // item id -> position in FItemlist
     std::vector<int32_t> FPropertyList;
+    size_t marked_ = 0;  // sets marked for the next query
 };
 
 }  // namespace vela::server

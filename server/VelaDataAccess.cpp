@@ -111,17 +111,19 @@ VelaDataAccess::VelaDataAccess(const TComOPCObjFactory& factory)
     FVelaXMLClient->OnDisconnect = [](TVelaClient&) {};
     FVelaXMLClient->SetProtocol(coXML);
     FVelaXMLClient->SetServerName(settings.URL);
-    FVelaXMLClient->SetParam("xml-proxy", settings.Proxy);
-    FVelaXMLClient->SetParam("xml-user", settings.User);
-    FVelaXMLClient->SetParam("xml-pass", settings.Pass);
-    FVelaXMLClient->SetParam("xml-waittime", settings.XMLWaittime);
-    FVelaXMLClient->SetParam("xml-holdtime", settings.XMLHoldtime);
-    FVelaXMLClient->SetParam("min-updaterate", settings.MinUpdateRate);
+    // The names as they stand: the groups read the last three back.
+    TStrings params = FVelaXMLClient->Params();
+    SetOptionValue(params, "xml-proxy", settings.Proxy);
+    SetOptionValue(params, "xml-user", settings.User);
+    SetOptionValue(params, "xml-pass", settings.Pass);
+    SetOptionValue(params, "xml-waittime", settings.XMLWaittime);
+    SetOptionValue(params, "xml-holdtime", settings.XMLHoldtime);
+    SetOptionValue(params, "min-updaterate", settings.MinUpdateRate);
     for (const std::string& option : settings.ConnectionOptions) {
         const size_t equals = option.find('=');
-        if (equals != std::string::npos)
-            FVelaXMLClient->SetParam(option.substr(0, equals), option.substr(equals + 1));
+        if (equals != std::string::npos) SetOptionValue(params, option.substr(0, equals), option.substr(equals + 1));
     }
+    FVelaXMLClient->SetParams(params);
     edge_.SetProtocol(FVelaXMLClient->Protocol());
     FMAXGroupCount = IntegerOr(settings.MaxGroupCount, 0);
     PB = std::make_unique<TPropertyBrowser>();

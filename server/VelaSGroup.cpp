@@ -441,6 +441,7 @@ STDMETHODIMP TVelaSGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITE
     } catch (...) {
     }
     items.EndUpdate();
+    browser.Trim();
     bool anyError = false;
     for (DWORD i = 0; i < dwCount; ++i) anyError = anyError || errors[i] != S_OK;
     *ppAddResults = results;
@@ -484,6 +485,7 @@ STDMETHODIMP TVelaSGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, B
         }
         anyError = anyError || errors[i] != S_OK;
     }
+    browser.Trim();
     *ppValidationResults = results;
     *ppErrors = errors;
     return anyError ? S_FALSE : S_OK;
