@@ -1,0 +1,251 @@
+#include "tests/com/DaTestSupport.h"
+
+#include <tlhelp32.h>
+
+#include <atomic>
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+
+namespace vela::e2e {
+namespace {
+
+std::atomic<int> failures{0};
+std::atomic<const char*> area{"start"};
+
+}  // namespace
+
+void Section(const char* title) {
+    std::printf("%s\n", title);
+    std::fflush(stdout);
+    SetArea(title);
+}
+
+bool Check(bool ok, const char* what) {
+    std::printf("%s %s\n", ok ? "  ok  " : "  FAIL", what);
+    std::fflush(stdout);
+    if (!ok) ++failures;
+    return ok;
+}
+
+bool CheckHr(HRESULT hr, HRESULT expected, const char* what) {
+    if (hr != expected) Info("got %s, expected %s", HrText(hr).c_str(), HrText(expected).c_str());
+    return Check(hr == expected, what);
+}
+
+void Info(const char* format, ...) {
+    std::printf("        ");
+    va_list arguments;
+    va_start(arguments, format);
+    std::vprintf(format, arguments);
+    va_end(arguments);
+    std::printf("\n");
+    std::fflush(stdout);
+}
+
+int Failures() { return failures; }
+void SetArea(const char* name) { area = name; }
+const char* CurrentArea() { return area; }
+
+std::string Narrow(const wchar_t* text) {
+    if (!text) return "(null)";
+    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 1) return {};
+    std::string narrow(static_cast<size_t>(length - 1), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
+    return narrow;
+}
+
+std::string HrText(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(hr));
+    return text;
+}
+
+std::string VariantText(const VARIANT& value) {
+    char head[32];
+    std::snprintf(head, sizeof head, "vt=0x%x ", value.vt);
+    if (value.vt & VT_ARRAY) {
+        SAFEARRAY* array = value.parray;
+        if (!array) return std::string(head) + "(no array)";
+        LONG low = 0, high = -1;
+        SafeArrayGetLBound(array, 1, &low);
+        SafeArrayGetUBound(array, 1, &high);
+        std::string text = std::string(head) + "{";
+        for (LONG i = low; i <= high && i < low + 20; ++i) {
+            VARIANT element;
+            VariantInit(&element);
+            const VARTYPE type = static_cast<VARTYPE>(value.vt & ~VT_ARRAY);
+            if (type == VT_VARIANT) {
+                SafeArrayGetElement(array, &i, &element);
+            } else {
+                element.vt = type;
+                SafeArrayGetElement(array, &i, &element.lVal);  // the union's first byte
+            }
+            if (i > low) text += ", ";
+            const std::string one = VariantText(element);
+            text += one.substr(one.find(' ') + 1);
+            VariantClear(&element);
+        }
+        return text + "}";
+    }
+    VARIANT asText;
+    VariantInit(&asText);
+    std::string text = head;
+    if (value.vt == VT_EMPTY) return text + "(empty)";
+    if (SUCCEEDED(VariantChangeTypeEx(&asText, const_cast<VARIANT*>(&value), 0x409, 0, VT_BSTR)) && asText.bstrVal)
+        text += Narrow(asText.bstrVal);
+    else
+        text += "(no text)";
+    VariantClear(&asText);
+    return text;
+}
+
+ItemStates::~ItemStates() { Clear(); }
+
+void ItemStates::Clear() {
+    if (p_)
+        for (DWORD i = 0; i < count_; ++i) VariantClear(&p_[i].vDataValue);
+    CoTaskMemFree(std::exchange(p_, nullptr));
+}
+
+OPCITEMSTATE** ItemStates::put(DWORD count) {
+    Clear();
+    count_ = count;
+    return &p_;
+}
+
+ItemResults::~ItemResults() { Clear(); }
+
+void ItemResults::Clear() {
+    if (p_)
+        for (DWORD i = 0; i < count_; ++i) CoTaskMemFree(p_[i].pBlob);
+    CoTaskMemFree(std::exchange(p_, nullptr));
+}
+
+OPCITEMRESULT** ItemResults::put(DWORD count) {
+    Clear();
+    count_ = count;
+    return &p_;
+}
+
+void FreeAttributes(OPCITEMATTRIBUTES* attributes, ULONG count) {
+    if (!attributes) return;
+    for (ULONG i = 0; i < count; ++i) {
+        CoTaskMemFree(attributes[i].szAccessPath);
+        CoTaskMemFree(attributes[i].szItemID);
+        CoTaskMemFree(attributes[i].pBlob);
+        VariantClear(&attributes[i].vEUInfo);
+    }
+    CoTaskMemFree(attributes);
+}
+
+void FreeStatus(OPCSERVERSTATUS* status) {
+    if (!status) return;
+    CoTaskMemFree(status->szVendorInfo);
+    CoTaskMemFree(status);
+}
+
+std::vector<OPCITEMDEF> Definitions(const std::vector<ItemSpec>& specs) {
+    std::vector<OPCITEMDEF> definitions;
+    for (const ItemSpec& spec : specs) {
+        OPCITEMDEF definition{};
+        definition.szAccessPath = const_cast<LPWSTR>(L"");
+        definition.szItemID = const_cast<LPWSTR>(spec.id.c_str());
+        definition.bActive = spec.active;
+        definition.hClient = spec.client;
+        definition.vtRequestedDataType = spec.requested;
+        definitions.push_back(definition);
+    }
+    return definitions;
+}
+
+std::wstring Node(const wchar_t* demoPath) { return std::wstring(L"ns=1;s=") + demoPath; }
+
+Group AddGroup(IOPCServer* server, const wchar_t* name, BOOL active, DWORD rate, OPCHANDLE clientHandle) {
+    Group group;
+    if (!server) return group;
+    group.added = server->AddGroup(name, active, rate, clientHandle, nullptr, nullptr, 0x800, &group.server,
+                                   &group.revisedRate, IID_IUnknown, group.unknown.put_unknown());
+    if (group.unknown) {
+        group.state = group.unknown.As<IOPCGroupStateMgt>(IID_IOPCGroupStateMgt);
+        group.items = group.unknown.As<IOPCItemMgt>(IID_IOPCItemMgt);
+        group.sync = group.unknown.As<IOPCSyncIO>(IID_IOPCSyncIO);
+        group.async = group.unknown.As<IOPCAsyncIO2>(IID_IOPCAsyncIO2);
+    }
+    return group;
+}
+
+HRESULT DropGroup(IOPCServer* server, Group& group) {
+    group.ReleaseAll();
+    if (!server || !group.server) return E_INVALIDARG;
+    const HRESULT hr = server->RemoveGroup(group.server, FALSE);
+    group.server = 0;
+    return hr;
+}
+
+HRESULT AddItemsTo(Group& group, const std::vector<ItemSpec>& specs, std::vector<OPCHANDLE>& handles,
+                   std::vector<HRESULT>* errors, std::vector<VARTYPE>* canonical, std::vector<DWORD>* rights) {
+    handles.assign(specs.size(), 0);
+    if (errors) errors->assign(specs.size(), E_FAIL);
+    if (canonical) canonical->assign(specs.size(), VT_EMPTY);
+    if (rights) rights->assign(specs.size(), 0);
+    if (!group.items || specs.empty()) return E_POINTER;
+    std::vector<OPCITEMDEF> definitions = Definitions(specs);
+    const DWORD count = static_cast<DWORD>(specs.size());
+    ItemResults results;
+    TaskMem<HRESULT> itemErrors;
+    const HRESULT hr = group.items->AddItems(count, definitions.data(), results.put(count), itemErrors.put());
+    if (results && itemErrors) {
+        for (DWORD i = 0; i < count; ++i) {
+            if (errors) (*errors)[i] = itemErrors[i];
+            if (SUCCEEDED(itemErrors[i])) {
+                handles[i] = results[i].hServer;
+                if (canonical) (*canonical)[i] = results[i].vtCanonicalDataType;
+                if (rights) (*rights)[i] = results[i].dwAccessRights;
+            }
+        }
+    }
+    return hr;
+}
+
+void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
+
+ULONGLONG Ticks(const FILETIME& time) {
+    return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+}
+
+ULONGLONG UtcNowTicks() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return Ticks(now);
+}
+
+double SecondsFromNow(const FILETIME& time) {
+    const double difference = static_cast<double>(UtcNowTicks()) - static_cast<double>(Ticks(time));
+    return std::fabs(difference) / 1e7;
+}
+
+std::wstring WindowsPath(std::wstring path) {
+    if (!path.empty() && path[0] == L'/') {  // a Unix path of the build tree: Wine's Z: drive
+        for (wchar_t& c : path)
+            if (c == L'/') c = L'\\';
+        path = L"Z:" + path;
+    }
+    return path;
+}
+
+DWORD FindProcess(const wchar_t* exeName) {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) return 0;
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    DWORD found = 0;
+    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
+        if (_wcsicmp(entry.szExeFile, exeName) == 0 && entry.th32ProcessID != GetCurrentProcessId())
+            found = entry.th32ProcessID;
+    CloseHandle(snapshot);
+    return found;
+}
+
+}  // namespace vela::e2e

@@ -1,0 +1,69 @@
+#!/bin/bash
+# The gateway's end-to-end test: starts the node-opcua demo server, points the gateway at it
+# through the settings file beside the EXE and runs the DA test client under Wine. The client
+# asks for the UA server to be killed by creating the file named in VELA_E2E_KILL_FILE.
+#   gateway-e2e.sh <da_test_client.exe> <opcda_ps.dll> <vela_gateway.exe>
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+client=$1
+proxy=$2
+gateway=$3
+scratch=$(mktemp -d)
+settings="$(dirname "$gateway")/vela_gateway.settings"
+server=
+watcher=
+
+cleanup() {
+    [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
+    [ -n "$server" ] && kill "$server" 2>/dev/null
+    wait 2>/dev/null
+    # The settings file belongs to this run only.
+    if [ -f "$scratch/settings.kept" ]; then mv -f "$scratch/settings.kept" "$settings"; else rm -f "$settings"; fi
+    rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+node --security-revert=CVE-2023-46809 "$root/tools/ua-peer/test-server.js" "$scratch/pki" >"$scratch/ua.log" 2>&1 &
+server=$!
+disown "$server"  # killed on purpose later: no job notice for it
+for _ in $(seq 1 160); do grep -q '^READY ' "$scratch/ua.log" && break; sleep 0.25; done
+port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$scratch/ua.log")
+if [ -z "$port" ]; then
+    cat "$scratch/ua.log"
+    echo "the node-opcua test server did not start"
+    echo "RESULT: FAILED"
+    exit 1
+fi
+export VELA_UA_URL="opc.tcp://127.0.0.1:$port"
+
+[ -f "$settings" ] && cp -p "$settings" "$scratch/settings.kept"
+cat >"$settings" <<SETTINGS
+# written by gateway-e2e.sh for one test run
+url=$VELA_UA_URL
+minupdaterate=100
+# the group takes the minimum rate only when these two are numbers as well
+waittime=5000
+holdtime=0
+maxgroupcount=6
+SETTINGS
+
+# A crash, not an orderly shutdown: the gateway must notice the lost connection itself.
+export VELA_E2E_KILL_FILE="$scratch/kill-ua-server"
+(
+    while [ ! -e "$VELA_E2E_KILL_FILE" ]; do
+        kill -0 "$server" 2>/dev/null || exit 0
+        sleep 0.1
+    done
+    echo "(killing the UA server)"
+    kill -9 "$server"
+) &
+watcher=$!
+
+# Worst case within ctest's 300 s: 40 s for the UA server, 235 s for the client, 20 s to stop.
+# The prefix and its persistent wineserver are started by the caller (tools/wine-prefix.sh start):
+# a wineserver started from here would hold this script's descriptors (and any lock) for good.
+timeout 235 "$root/tools/wine-run.sh" "$client" "$proxy" "$gateway"
+rc=$?
+# A gateway left running by a failed run is stopped gracefully, never killed (see the Wine notes).
+timeout 20 "$root/tools/wine-run.sh" "$gateway" /stop >/dev/null 2>&1
+exit $rc
