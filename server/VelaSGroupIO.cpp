@@ -189,6 +189,7 @@ STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pIt
     auto* errors = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * dwCount));
     if (!errors) return E_OUTOFMEMORY;
     std::vector<SItem> written;
+    std::vector<int64_t> lastErrors;
     TVelaItemList list;
     for (DWORD i = 0; i < dwCount; ++i) {
         errors[i] = S_OK;
@@ -202,6 +203,7 @@ STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pIt
             continue;
         }
         TVelaItem& item = *entry->item;
+        lastErrors.push_back(item.FLastError);
         item.FTag = static_cast<int32_t>(i);
         item.FSamplerate = item.FRequesttype;  // the toolkit writes in the canonical form
         item.FRequesttype = 0;
@@ -213,10 +215,13 @@ STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pIt
         if (!list.Empty()) FServerGroup->SyncWrite(&list);
     } catch (...) {
     }
-    for (const SItem& entry : written) {
+    for (size_t k = 0; k < written.size(); ++k) {
+        const SItem& entry = written[k];
         TVelaItem& item = *entry.item;
         item.FRequesttype = item.FSamplerate;
         const HRESULT error = WriteError(entry);
+        // a refused write answers this call only: the item stays readable, refreshed and listed
+        item.FLastError = lastErrors[k];
         errors[item.FTag] = error;
         if (error != S_OK) continue;
         bool same = false;
@@ -421,6 +426,7 @@ void TVelaSGroup::AsyncWrite(sOPCAsyncIO2& request) {
     const size_t count = request.FHServers.size();
     CallbackArrays arrays(count);
     std::vector<SItem> entries(count);
+    std::vector<int64_t> lastErrors(count, 0);
     TVelaItemList list;
     for (size_t i = 0; i < count; ++i) {
         SItem* entry = ItemOf(request.FHServers[i]);
@@ -430,6 +436,7 @@ void TVelaSGroup::AsyncWrite(sOPCAsyncIO2& request) {
         }
         entries[i] = *entry;
         TVelaItem& item = *entry->item;
+        lastErrors[i] = item.FLastError;
         item.FWantValue = request.values[i];
         item.FTag = static_cast<int32_t>(i);
         item.FSamplerate = item.FRequesttype;
@@ -447,6 +454,7 @@ void TVelaSGroup::AsyncWrite(sOPCAsyncIO2& request) {
         item.FRequesttype = item.FSamplerate;
         arrays.clientHandles[i] = ClientHandleOf(item);
         arrays.errors[i] = WriteError(entries[i]);
+        item.FLastError = lastErrors[i];
     }
     FDataAccess->NoteDataUpdateToClient();
     FDataCallback->OnWriteComplete(request.dwTransactionID, FClientGroup, arrays.MasterError(),

@@ -383,11 +383,12 @@ void CheckAsyncIo(IOPCServer* server) {
         ReadItems(group, OPC_DS_DEVICE, one, results);
         Check(results[0].value->vt == VT_R8 && results[0].value->dblVal == 7.75, "the Double reads 7.75 afterwards");
     }
-    // After the failed write ReadOnly carries an error: a refresh leaves it out.
+    // A refused write answers that write only: the item is still refreshed.
     {
         group.async->Refresh2(OPC_DS_CACHE, 1013, &cancel);
         const Callback* done = At(*sink, sink->WaitFor(CallbackKind::DataChange, 1013, 5000));
         Info("a refresh after the failed write to ReadOnly reports %zu items", done ? done->entries.size() : 0);
+        Check(done && done->entries.size() == 3, "a refresh after a refused write still reports every item");
     }
     // Cancel
     {
