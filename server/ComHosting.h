@@ -5,6 +5,7 @@
 #include <objbase.h>
 
 #include <atomic>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <string>
@@ -55,5 +56,28 @@ private:
 
 // Copies text into memory of the COM task allocator; nullptr when out of memory.
 wchar_t* TaskMemString(const std::wstring& text);
+
+// A zero-filled array in task memory for an out-parameter: freed unless handed to the caller.
+template <class T>
+class TaskMemArray {
+public:
+    explicit TaskMemArray(size_t count) : data_(static_cast<T*>(CoTaskMemAlloc(sizeof(T) * (count ? count : 1)))) {
+        if (data_) std::memset(static_cast<void*>(data_), 0, sizeof(T) * (count ? count : 1));
+    }
+    ~TaskMemArray() { CoTaskMemFree(data_); }
+    TaskMemArray(const TaskMemArray&) = delete;
+    TaskMemArray& operator=(const TaskMemArray&) = delete;
+    explicit operator bool() const { return data_ != nullptr; }
+    T& operator[](size_t index) { return data_[index]; }
+    T* get() { return data_; }
+    T* release() {
+        T* data = data_;
+        data_ = nullptr;
+        return data;
+    }
+
+private:
+    T* data_;
+};
 
 }  // namespace vela::server

@@ -139,6 +139,25 @@ STDMETHODIMP VelaDataAccess::BrowseAccessPaths(LPCWSTR, LPENUMSTRING* ppIEnumStr
 
 // --- IOPCItemProperties ---
 
+namespace {
+
+// The checks GetItemProperties and LookupItemIDs share; S_OK to go on.
+HRESULT CheckPropertyCall(bool active, LPCWSTR itemId, DWORD count, const DWORD* ids) {
+    if (!active) return S_FALSE;
+    if (!itemId) return kOpcEInvalidItemId;
+    if (count == 0 || !ids) return E_INVALIDARG;
+    if (!*itemId) return kOpcEInvalidItemId;
+    return S_OK;
+}
+
+HRESULT AnyError(const HRESULT* errors, DWORD count) {
+    for (DWORD i = 0; i < count; ++i)
+        if (errors[i] != S_OK) return S_FALSE;
+    return S_OK;
+}
+
+}  // namespace
+
 HRESULT VelaDataAccess::QueryProperties(const std::string& itemId, const std::vector<int32_t>& ids) {
     PB->SetValues(true);
     PB->AddItem(itemId);
@@ -161,25 +180,19 @@ STDMETHODIMP VelaDataAccess::QueryAvailableProperties(LPWSTR szItemID, DWORD* pd
         if (const HRESULT failure = QueryProperties(itemId, {}); failure != S_OK) return failure;
         const TVelaItemProperties* set = PB->ByName(itemId);
         const size_t count = set ? set->Count() : 0;
-        auto* ids = static_cast<DWORD*>(CoTaskMemAlloc(sizeof(DWORD) * (count ? count : 1)));
-        auto* texts = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR) * (count ? count : 1)));
-        auto* types = static_cast<VARTYPE*>(CoTaskMemAlloc(sizeof(VARTYPE) * (count ? count : 1)));
-        if (!ids || !texts || !types) {
-            CoTaskMemFree(ids);
-            CoTaskMemFree(texts);
-            CoTaskMemFree(types);
-            return E_OUTOFMEMORY;
-        }
-        std::memset(texts, 0, sizeof(LPWSTR) * (count ? count : 1));
+        TaskMemArray<DWORD> ids(count);
+        TaskMemArray<LPWSTR> texts(count);
+        TaskMemArray<VARTYPE> types(count);
+        if (!ids || !texts || !types) return E_OUTOFMEMORY;
         for (size_t i = 0; i < count; ++i) {
             const TVelaItemProperty& property = (*set)[i];
             ids[i] = static_cast<DWORD>(property.FId);
             texts[i] = TaskMemString(Utf8ToWide(property.FDescription));
             types[i] = static_cast<VARTYPE>(property.FDataType);
         }
-        *ppPropertyIDs = ids;
-        *ppDescriptions = texts;
-        *ppvtDataTypes = types;
+        *ppPropertyIDs = ids.release();
+        *ppDescriptions = texts.release();
+        *ppvtDataTypes = types.release();
         *pdwCount = static_cast<DWORD>(count);
         return S_OK;
     } catch (...) {
@@ -192,22 +205,15 @@ STDMETHODIMP VelaDataAccess::GetItemProperties(LPWSTR szItemID, DWORD dwCount, D
     if (!ppvData || !ppErrors) return E_INVALIDARG;
     *ppvData = nullptr;
     *ppErrors = nullptr;
-    if (!FVelaXMLClient->Active()) return S_FALSE;
-    if (!szItemID) return kOpcEInvalidItemId;
-    if (dwCount == 0 || !pdwPropertyIDs) return E_INVALIDARG;
-    if (!*szItemID) return kOpcEInvalidItemId;
+    if (const HRESULT hr = CheckPropertyCall(FVelaXMLClient->Active(), szItemID, dwCount, pdwPropertyIDs); hr != S_OK)
+        return hr;
     try {
         const std::string itemId = WideToUtf8(szItemID);
         std::vector<int32_t> ids(pdwPropertyIDs, pdwPropertyIDs + dwCount);
         if (const HRESULT failure = QueryProperties(itemId, ids); failure != S_OK) return failure;
-        auto* values = static_cast<VARIANT*>(CoTaskMemAlloc(sizeof(VARIANT) * dwCount));
-        auto* errors = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * dwCount));
-        if (!values || !errors) {
-            CoTaskMemFree(values);
-            CoTaskMemFree(errors);
-            return E_FAIL;
-        }
-        bool anyError = false;
+        TaskMemArray<VARIANT> values(dwCount);
+        TaskMemArray<HRESULT> errors(dwCount);
+        if (!values || !errors) return E_FAIL;
         for (DWORD i = 0; i < dwCount; ++i) {
             VariantInit(&values[i]);
             errors[i] = kOpcEInvalidPid;
@@ -222,11 +228,11 @@ STDMETHODIMP VelaDataAccess::GetItemProperties(LPWSTR szItemID, DWORD dwCount, D
                     }
                 }
             }
-            anyError = anyError || errors[i] != S_OK;
         }
-        *ppvData = values;
-        *ppErrors = errors;
-        return anyError ? S_FALSE : S_OK;
+        const HRESULT result = AnyError(errors.get(), dwCount);
+        *ppvData = values.release();
+        *ppErrors = errors.release();
+        return result;
     } catch (...) {
         return E_FAIL;
     }
@@ -237,23 +243,16 @@ STDMETHODIMP VelaDataAccess::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD
     if (!ppszNewItemIDs || !ppErrors) return E_INVALIDARG;
     *ppszNewItemIDs = nullptr;
     *ppErrors = nullptr;
-    if (!FVelaXMLClient->Active()) return S_FALSE;
-    if (!szItemID) return kOpcEInvalidItemId;
-    if (dwCount == 0 || !pdwPropertyIDs) return E_INVALIDARG;
-    if (!*szItemID) return kOpcEInvalidItemId;
+    if (const HRESULT hr = CheckPropertyCall(FVelaXMLClient->Active(), szItemID, dwCount, pdwPropertyIDs); hr != S_OK)
+        return hr;
     try {
         const std::string itemId = WideToUtf8(szItemID);
         if (const HRESULT failure = QueryProperties(itemId, {1}); failure != S_OK) return failure;
         std::vector<int32_t> ids(pdwPropertyIDs, pdwPropertyIDs + dwCount);
         if (const HRESULT failure = QueryProperties(itemId, ids); failure != S_OK) return failure;
-        auto* texts = static_cast<LPWSTR*>(CoTaskMemAlloc(sizeof(LPWSTR) * dwCount));
-        auto* errors = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * dwCount));
-        if (!texts || !errors) {
-            CoTaskMemFree(texts);
-            CoTaskMemFree(errors);
-            return E_OUTOFMEMORY;
-        }
-        bool anyError = false;
+        TaskMemArray<LPWSTR> texts(dwCount);
+        TaskMemArray<HRESULT> errors(dwCount);
+        if (!texts || !errors) return E_OUTOFMEMORY;
         for (DWORD i = 0; i < dwCount; ++i) {
             texts[i] = nullptr;
             errors[i] = kOpcEInvalidPid;
@@ -262,11 +261,11 @@ STDMETHODIMP VelaDataAccess::LookupItemIDs(LPWSTR szItemID, DWORD dwCount, DWORD
                 errors[i] = static_cast<HRESULT>(static_cast<uint32_t>(property->FStatusCode));
                 texts[i] = TaskMemString(szItemID);
             }
-            anyError = anyError || errors[i] != S_OK;
         }
-        *ppszNewItemIDs = texts;
-        *ppErrors = errors;
-        return anyError ? S_FALSE : S_OK;
+        const HRESULT result = AnyError(errors.get(), dwCount);
+        *ppszNewItemIDs = texts.release();
+        *ppErrors = errors.release();
+        return result;
     } catch (...) {
         return E_FAIL;
     }

@@ -336,8 +336,7 @@ STDMETHODIMP VelaDataAccess::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
         record.Starttime = FStartTime;
         record.Currenttime = now;
         record.LastUpdateTime = now;
-        record.ServerState = OPC_STATUS_FAILED;
-        record.BuildNumber = "0";
+        record.ServerState = OPC_STATUS_FAILED;  // build number 0: left empty
         record.VendorInfo = WideToUtf8(kFallbackVendorInfo);
     } else if (edge_.IsUA()) {
         record.ServerState = ua::DAServerStateOf(record.ServerState);

@@ -35,11 +35,23 @@ int32_t IntegerOf(const Variant& value) {
     }
 }
 
-template <typename T>
-T* TaskArray(DWORD count) {
-    auto* array = static_cast<T*>(CoTaskMemAlloc(sizeof(T) * (count ? count : 1)));
-    if (array) std::memset(static_cast<void*>(array), 0, sizeof(T) * (count ? count : 1));
-    return array;
+// The common start of the calls that answer one code per server handle: the arguments
+// checked and the errors array made.
+HRESULT StartPerItem(DWORD count, const OPCHANDLE* handles, bool argumentsGiven, HRESULT** ppErrors,
+                     std::unique_ptr<TaskMemArray<HRESULT>>& errors) {
+    if (!ppErrors) return E_INVALIDARG;
+    *ppErrors = nullptr;
+    if (count == 0 || !handles || !argumentsGiven) return E_INVALIDARG;
+    errors = std::make_unique<TaskMemArray<HRESULT>>(count);
+    return *errors ? S_OK : E_OUTOFMEMORY;
+}
+
+// Hands the errors to the caller: S_FALSE when any is set.
+HRESULT FinishPerItem(DWORD count, TaskMemArray<HRESULT>& errors, HRESULT** ppErrors) {
+    bool anyError = false;
+    for (DWORD i = 0; i < count; ++i) anyError = anyError || errors[i] != S_OK;
+    *ppErrors = errors.release();
+    return anyError ? S_FALSE : S_OK;
 }
 
 }  // namespace
@@ -381,15 +393,11 @@ STDMETHODIMP TVelaSGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITE
     *ppErrors = nullptr;
     if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
     if (!Alive()) return E_FAIL;
-    auto* results = TaskArray<OPCITEMRESULT>(dwCount);
-    auto* errors = TaskArray<HRESULT>(dwCount);
-    if (!results || !errors) {
-        CoTaskMemFree(results);
-        CoTaskMemFree(errors);
-        return E_OUTOFMEMORY;
-    }
+    TaskMemArray<OPCITEMRESULT> results(dwCount);
+    TaskMemArray<HRESULT> errors(dwCount);
+    if (!results || !errors) return E_OUTOFMEMORY;
     try {
-        CheckDefinitions(dwCount, pItemArray, errors, false);
+        CheckDefinitions(dwCount, pItemArray, errors.get(), false);
     } catch (...) {
     }
     TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
@@ -442,11 +450,8 @@ STDMETHODIMP TVelaSGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITE
     }
     items.EndUpdate();
     browser.Trim();
-    bool anyError = false;
-    for (DWORD i = 0; i < dwCount; ++i) anyError = anyError || errors[i] != S_OK;
-    *ppAddResults = results;
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
+    *ppAddResults = results.release();
+    return FinishPerItem(dwCount, errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL, OPCITEMRESULT** ppValidationResults,
@@ -456,21 +461,16 @@ STDMETHODIMP TVelaSGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, B
     *ppErrors = nullptr;
     if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
     if (!Alive()) return E_FAIL;
-    auto* results = TaskArray<OPCITEMRESULT>(dwCount);
-    auto* errors = TaskArray<HRESULT>(dwCount);
-    if (!results || !errors) {
-        CoTaskMemFree(results);
-        CoTaskMemFree(errors);
-        return E_OUTOFMEMORY;
-    }
+    TaskMemArray<OPCITEMRESULT> results(dwCount);
+    TaskMemArray<HRESULT> errors(dwCount);
+    if (!results || !errors) return E_OUTOFMEMORY;
     bool queried = true;
     try {
-        CheckDefinitions(dwCount, pItemArray, errors, true);
+        CheckDefinitions(dwCount, pItemArray, errors.get(), true);
     } catch (...) {
         queried = false;  // the whole query failed: nothing could be validated
     }
     TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
-    bool anyError = false;
     for (DWORD i = 0; i < dwCount; ++i) {
         if (errors[i] == S_OK) {
             const std::string itemId = WideToUtf8(pItemArray[i].szItemID);
@@ -483,39 +483,30 @@ STDMETHODIMP TVelaSGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, B
                 results[i].dwAccessRights = static_cast<DWORD>(IntegerOf(rights->FValue));
             }
         }
-        anyError = anyError || errors[i] != S_OK;
     }
     browser.Trim();
-    *ppValidationResults = results;
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
+    *ppValidationResults = results.release();
+    return FinishPerItem(dwCount, errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
-    if (!ppErrors) return E_INVALIDARG;
-    *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer) return E_INVALIDARG;
+    std::unique_ptr<TaskMemArray<HRESULT>> errors;
+    if (const HRESULT hr = StartPerItem(dwCount, phServer, true, ppErrors, errors); hr != S_OK) return hr;
     if (!Alive()) return E_FAIL;
-    auto* errors = TaskArray<HRESULT>(dwCount);
-    if (!errors) return E_OUTOFMEMORY;
     TVelaItems& items = FServerGroup->OPCItems();
     items.BeginUpdate();
     TVelaItemList onServer;
     std::vector<TVelaItemPtr> removed;
-    bool anyError = false;
     for (DWORD i = 0; i < dwCount; ++i) {
         SItem* entry = ItemOf(phServer[i]);
         if (!entry) {
-            errors[i] = kOpcEInvalidHandle;
-            anyError = true;
+            (*errors)[i] = kOpcEInvalidHandle;
             continue;
         }
         const TVelaItemPtr kept = entry->item;
-        TVelaItem* item = kept.get();
-        item->FTag = static_cast<int32_t>(i);
-        errors[i] = S_OK;
-        item->FLastError = 0;  // an earlier write's error must not fail the removal
-        if (item->FServerHandle != -1) onServer.Add(kept);
+        kept->FTag = static_cast<int32_t>(i);
+        kept->FLastError = 0;  // an earlier error must not fail the removal
+        if (kept->FServerHandle != -1) onServer.Add(kept);
         removed.push_back(kept);
         DropHandle(phServer[i]);
     }
@@ -531,94 +522,80 @@ STDMETHODIMP TVelaSGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESUL
         }
     }
     items.EndUpdate();
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
+    return FinishPerItem(dwCount, *errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) {
-    if (!ppErrors) return E_INVALIDARG;
-    *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer) return E_INVALIDARG;
+    std::unique_ptr<TaskMemArray<HRESULT>> errors;
+    if (const HRESULT hr = StartPerItem(dwCount, phServer, true, ppErrors, errors); hr != S_OK) return hr;
     if (!Alive()) return E_FAIL;
-    auto* errors = TaskArray<HRESULT>(dwCount);
-    if (!errors) return E_OUTOFMEMORY;
     TVelaItems& items = FServerGroup->OPCItems();
     items.BeginUpdate();
     TVelaItemList list;
-    bool anyError = false;
     for (DWORD i = 0; i < dwCount; ++i) {
         SItem* entry = ItemOf(phServer[i]);
         if (!entry) {
-            errors[i] = kOpcEInvalidHandle;
-            anyError = true;
+            (*errors)[i] = kOpcEInvalidHandle;
             continue;
         }
         TVelaItem& item = *entry->item;
         item.FIsActive = bActive != FALSE;
         item.FTag = static_cast<int32_t>(i);
         item.FLastError = 0;
-        errors[i] = S_OK;
         list.Add(entry->item);
     }
     try {
         if (!list.Empty()) items.OPCActiveItems(list, bActive != FALSE);
     } catch (...) {
     }
+    bool refused = false;
     for (const auto& item : list) {
         if (item->FLastError == 0) continue;
-        errors[item->FTag] = static_cast<HRESULT>(FDataAccess->Edge().Error(item->FLastError));
-        if (item->FLastError != kToolkitWriteOnly && item->FLastError != kToolkitReadOnly) anyError = true;
+        (*errors)[item->FTag] = static_cast<HRESULT>(FDataAccess->Edge().Error(item->FLastError));
+        if (item->FLastError != kToolkitWriteOnly && item->FLastError != kToolkitReadOnly) refused = true;
     }
     items.EndUpdate();
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
+    bool unknown = false;
+    for (DWORD i = 0; i < dwCount; ++i) unknown = unknown || (*errors)[i] == kOpcEInvalidHandle;
+    *ppErrors = errors->release();
+    // read-only and write-only items are reported but do not fail the call
+    return refused || unknown ? S_FALSE : S_OK;
 }
 
 STDMETHODIMP TVelaSGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
                                            HRESULT** ppErrors) {
-    if (!ppErrors) return E_INVALIDARG;
-    *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !phClient) return E_INVALIDARG;
-    auto* errors = TaskArray<HRESULT>(dwCount);
-    if (!errors) return E_OUTOFMEMORY;
-    bool anyError = false;
+    std::unique_ptr<TaskMemArray<HRESULT>> errors;
+    if (const HRESULT hr = StartPerItem(dwCount, phServer, phClient != nullptr, ppErrors, errors); hr != S_OK)
+        return hr;
     for (DWORD i = 0; i < dwCount; ++i) {
-        SItem* entry = ItemOf(phServer[i]);
-        if (!entry) {
-            errors[i] = kOpcEInvalidHandle;
-            anyError = true;
-            continue;
-        }
-        entry->item->FData = reinterpret_cast<void*>(static_cast<uintptr_t>(phClient[i]));
-        errors[i] = S_OK;
+        if (SItem* entry = ItemOf(phServer[i]))
+            entry->item->FData = reinterpret_cast<void*>(static_cast<uintptr_t>(phClient[i]));
+        else
+            (*errors)[i] = kOpcEInvalidHandle;
     }
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
+    return FinishPerItem(dwCount, *errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
                                        HRESULT** ppErrors) {
-    if (!ppErrors) return E_INVALIDARG;
-    *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !pRequestedDatatypes) return E_INVALIDARG;
-    auto* errors = TaskArray<HRESULT>(dwCount);
-    if (!errors) return E_OUTOFMEMORY;
-    bool anyError = false;
+    std::unique_ptr<TaskMemArray<HRESULT>> errors;
+    if (const HRESULT hr = StartPerItem(dwCount, phServer, pRequestedDatatypes != nullptr, ppErrors, errors);
+        hr != S_OK)
+        return hr;
     for (DWORD i = 0; i < dwCount; ++i) {
         SItem* entry = ItemOf(phServer[i]);
-        if (!AcceptableRequestedType(pRequestedDatatypes[i])) errors[i] = kOpcEBadType;
-        else if (!entry) errors[i] = kOpcEInvalidHandle;
-        else {
+        if (!AcceptableRequestedType(pRequestedDatatypes[i])) {
+            (*errors)[i] = kOpcEBadType;
+        } else if (!entry) {
+            (*errors)[i] = kOpcEInvalidHandle;
+        } else {
             // the canonical type asked for is no conversion
-            const VARTYPE type = pRequestedDatatypes[i] == entry->canonical ? VT_EMPTY : pRequestedDatatypes[i];
+            const VARTYPE type = pRequestedDatatypes[i] == entry->canonical ? VARTYPE{VT_EMPTY} : pRequestedDatatypes[i];
             entry->item->FRequesttype = type;
             entry->item->FRequestDatatype = type;
-            errors[i] = S_OK;
         }
-        anyError = anyError || errors[i] != S_OK;
     }
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
+    return FinishPerItem(dwCount, *errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::CreateEnumerator(REFIID, LPUNKNOWN* ppUnk) {
