@@ -8,6 +8,7 @@
 #include "toolkit/VelaMessages.h"
 #include "toolkit/OPCResultTexts.h"
 #include "ua/da/UADAConnection.h"
+#include "ua/da/UADAMapping.h"
 #include "ua/uaStatusCodes.h"
 #include "ua/uaStructureBase.h"
 #include "ua/uaVariantConvert.h"
@@ -23,22 +24,9 @@ constexpr uint32_t kDataChangeNotification = 811, kStatusChangeNotification = 82
 // Whether reading an item's value failed for the item itself. Any other status, Uncertain or
 // Bad, is the value's quality: the item stands. A write-only item cannot be read but stands.
 bool IsItemError(uint32_t valueStatus, int32_t accessRights) {
-    switch (valueStatus & 0xFFFF0000u) {
-        case 0x803A0000u:  // BadNotReadable
-        case 0x801F0000u:  // BadUserAccessDenied
-            return (accessRights & 2) == 0;
-        case 0x80330000u:  // BadNodeIdInvalid
-        case 0x80340000u:  // BadNodeIdUnknown
-        case 0x80350000u:  // BadAttributeIdInvalid
-        case 0x80360000u:  // BadIndexRangeInvalid
-        case 0x80370000u:  // BadIndexRangeNoData
-        case 0x80380000u:  // BadDataEncodingInvalid
-        case 0x80390000u:  // BadDataEncodingUnsupported
-        case 0x80E60000u:  // BadSecurityModeInsufficient
-            return true;
-        default:
-            return false;
-    }
+    const uint32_t code = valueStatus & 0xFFFF0000u;
+    if (code == 0x803A0000u || code == 0x801F0000u) return (accessRights & 2) == 0;  // NotReadable, UserAccessDenied
+    return IsValueReadFailure(valueStatus);
 }
 
 // An item id that is not a node id text is sent as the null node; the item gets

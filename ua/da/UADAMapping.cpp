@@ -128,6 +128,24 @@ VarType DAVarTypeOf(const uaNodeId& dataType, int32_t valueRank, VarType valueTy
     return array ? ArrayOf(scalar) : scalar;
 }
 
+bool IsValueReadFailure(uint32_t valueStatus) {
+    switch (valueStatus & 0xFFFF0000u) {
+        case 0x801F0000u:  // BadUserAccessDenied
+        case 0x80330000u:  // BadNodeIdInvalid
+        case 0x80340000u:  // BadNodeIdUnknown
+        case 0x80350000u:  // BadAttributeIdInvalid
+        case 0x80360000u:  // BadIndexRangeInvalid
+        case 0x80370000u:  // BadIndexRangeNoData
+        case 0x80380000u:  // BadDataEncodingInvalid
+        case 0x80390000u:  // BadDataEncodingUnsupported
+        case 0x803A0000u:  // BadNotReadable
+        case 0x80E60000u:  // BadSecurityModeInsufficient
+            return true;
+        default:
+            return false;
+    }
+}
+
 int32_t DAServerStateOf(int32_t uaServerState) {
     switch (uaServerState) {
         case 0: return 1;  // Running

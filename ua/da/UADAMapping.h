@@ -24,6 +24,11 @@ int64_t DAErrorOf(int64_t lastError);
 // (a byte array). Value ranks -2 and -3 (any, scalar or one dimension) follow the value too.
 VarType DAVarTypeOf(const uaNodeId& dataType, int32_t valueRank, VarType valueType = vtEMPTY);
 
+// Whether a value read with this status failed as a read (unknown or invalid node, no read
+// access, a bad encoding or index range). Any other status, Uncertain or Bad, is the value's
+// quality: the item stands.
+bool IsValueReadFailure(uint32_t valueStatus);
+
 // The DA server state (OPCSERVERSTATE) of a UA ServerState.
 int32_t DAServerStateOf(int32_t uaServerState);
 

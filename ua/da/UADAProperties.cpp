@@ -34,25 +34,6 @@ int64_t OpcCodeOf(uint32_t status) { return DAErrorOf(static_cast<int32_t>(statu
 // Faults that mean "fewer operations per call".
 bool TooMuchAtOnce(uint32_t code) { return code == 0x80100000u || code == 0x80B90000u || code == 0x80080000u; }
 
-// Whether reading the Value attribute failed as a read. Any other status is the value's quality.
-bool IsReadFailure(uint32_t status) {
-    switch (status & 0xFFFF0000u) {
-        case 0x801F0000u:  // BadUserAccessDenied
-        case 0x80330000u:  // BadNodeIdInvalid
-        case 0x80340000u:  // BadNodeIdUnknown
-        case 0x80350000u:  // BadAttributeIdInvalid
-        case 0x80360000u:  // BadIndexRangeInvalid
-        case 0x80370000u:  // BadIndexRangeNoData
-        case 0x80380000u:  // BadDataEncodingInvalid
-        case 0x80390000u:  // BadDataEncodingUnsupported
-        case 0x803A0000u:  // BadNotReadable
-        case 0x80E60000u:  // BadSecurityModeInsufficient
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Attributes of the item's node that properties come from.
 enum Attribute : size_t {
     aValueRank, aDataType, aValue, aUserAccessLevel, aMinimumSamplingInterval, aDescription, kAttributes
@@ -368,7 +349,7 @@ private:
         if (const uaDataValue* type = Attr(aDataType); type && !IsBad(type->fStatusCode))
             if (const auto* id = ScalarOf<uaNodeId>(*type)) dataType_ = *id;
         value_ = Value();
-        if (value_ && !IsReadFailure(value_->fStatusCode)) {
+        if (value_ && !IsValueReadFailure(value_->fStatusCode)) {
             try {
                 itemValue_ = ToVariant(value_->fValue);
             } catch (const std::exception&) {
@@ -414,7 +395,7 @@ private:
     void FromValue(TVelaItemProperties& list, int32_t id, Make make) {
         TVelaItemProperty& property = Start(list, id);
         if (!withValues_ || !value_) return;
-        if (IsReadFailure(value_->fStatusCode)) {
+        if (IsValueReadFailure(value_->fStatusCode)) {
             property.FStatusCode = OpcCodeOf(value_->fStatusCode);
             return;
         }
