@@ -184,6 +184,10 @@ int Serve(StartMode mode) {
     }
     server::ComHosting::Instance().SetOnIdle(nullptr);
     CoRevokeClassObject(cookie);
+    // Clients that did not let go lose their objects now, while the main thread still serves
+    // the objects' threads.
+    server::VelaDataAccess::DisconnectAll();
+    mainThread.RunPending();
     mainThread.Close();
     return 0;
 }

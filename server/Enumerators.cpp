@@ -1,5 +1,6 @@
 #include "server/Enumerators.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "base/OleVariant.h"
@@ -112,10 +113,12 @@ STDMETHODIMP TOPCItemAttEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemA
     if (!ppItemArray) return E_POINTER;
     *ppItemArray = nullptr;
     if (celt == 0) return 1781;
+    // as many as there are, not as many as asked for: a client's count is no allocation size
     const ULONG count = static_cast<ULONG>(std::min<size_t>(celt, Remaining()));
-    auto* array = static_cast<OPCITEMATTRIBUTES*>(CoTaskMemAlloc(sizeof(OPCITEMATTRIBUTES) * celt));
+    const size_t allocated = count ? count : 1;
+    auto* array = static_cast<OPCITEMATTRIBUTES*>(CoTaskMemAlloc(sizeof(OPCITEMATTRIBUTES) * allocated));
     if (!array) return E_OUTOFMEMORY;
-    std::memset(array, 0, sizeof(OPCITEMATTRIBUTES) * celt);
+    std::memset(array, 0, sizeof(OPCITEMATTRIBUTES) * allocated);
     for (ULONG i = 0; i < count; ++i) {
         const TOPCItemAttributes& source = list_[nextIndex + i];
         OPCITEMATTRIBUTES& entry = array[i];

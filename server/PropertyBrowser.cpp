@@ -26,6 +26,7 @@ void DropProperty(TVelaItemProperties& set, int32_t id) {
 
 void TPropertyBrowser::AddItem(const std::string& itemId) {
     FPropertyList.clear();
+    listedIds_.clear();
     if (FCache) {
         // (only when there is something idle to drop: a large query marks more than the cache holds)
         if (FItemlist.size() > kMaxCachedItems && FItemlist.size() > marked_) DropIdleSets();
@@ -55,7 +56,7 @@ void TPropertyBrowser::DropIdleSets() {
 }
 
 void TPropertyBrowser::AddProperty(int32_t id) {
-    if (FCache && std::find(FPropertyList.begin(), FPropertyList.end(), id) != FPropertyList.end()) return;
+    if (!listedIds_.insert(id).second && FCache) return;
     FPropertyList.push_back(id);
 }
 
@@ -63,6 +64,7 @@ void TPropertyBrowser::Clear() {
     FItemlist.clear();
     index_.clear();
     FPropertyList.clear();
+    listedIds_.clear();
     marked_ = 0;
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -56,6 +57,7 @@ private:
     std::vector<Entry> FItemlist;
     std::unordered_map<std::string, size_t> index_;  // item id -> position in FItemlist
     std::vector<int32_t> FPropertyList;
+    std::unordered_set<int32_t> listedIds_;  // FPropertyList's ids, for asking each once
     size_t marked_ = 0;  // sets marked for the next query
 };
 

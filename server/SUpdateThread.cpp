@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include <chrono>
+#include <system_error>
 
 namespace vela::server {
 
@@ -23,7 +24,12 @@ void TVelaSUpdateThread::SetUpdateRate(int32_t rate) {
 
 void TVelaSUpdateThread::SetActive(bool active) {
     fActive = active;
-    if (active && !thread_.joinable()) thread_ = std::thread([this] { Execute(); });
+    if (!active || thread_.joinable()) return;
+    try {
+        thread_ = std::thread([this] { Execute(); });
+    } catch (const std::system_error&) {
+        fActive = false;  // no thread to be had: the group stays without periodic data changes
+    }
 }
 
 void TVelaSUpdateThread::HandOver(const std::function<void()>& work) {

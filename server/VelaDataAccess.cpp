@@ -102,10 +102,6 @@ VelaDataAccess::VelaDataAccess(const TComOPCObjFactory& factory)
     : FStartTime(ProcessStartTime()), shutdownPoint_(this, IID_IOPCShutdown), mainThread_(factory.MainThread()) {
     const VirtualServerSettings& settings = factory.Settings();
     shutdownPoint_.onConnectionChange = [this](IUnknown* sink) { FClientIUnknown = sink; };
-    {
-        std::lock_guard lock(liveMutex);
-        LiveObjects().push_back(this);
-    }
     FVelaXMLClient = std::make_unique<TVelaDAClient>(mainThread_);
     FVelaXMLClient->OnServerShutdown = [this](TVelaClient&, const std::string&) { OnClientServerShutDown(); };
     FVelaXMLClient->OnDisconnect = [](TVelaClient&) {};
@@ -129,6 +125,8 @@ VelaDataAccess::VelaDataAccess(const TComOPCObjFactory& factory)
     PB = std::make_unique<TPropertyBrowser>();
     PB->SetCache(true);
     PB->SetOPCServer(FVelaXMLClient.get());
+    std::lock_guard lock(liveMutex);  // last: an object that failed to construct is never listed
+    LiveObjects().push_back(this);
 }
 
 VelaDataAccess::~VelaDataAccess() {
@@ -170,28 +168,50 @@ HRESULT VelaDataAccess::ConnectRemote() {
 }
 
 bool VelaDataAccess::ShutDown() {
-    if (!FClientIUnknown) return false;
+    IUnknown* connected = FClientIUnknown;
+    if (!connected) return false;
+    connected->AddRef();  // the client may unadvise while we call it
     IOPCShutdown* sink = nullptr;
-    if (FAILED(FClientIUnknown->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(&sink))) || !sink)
-        return false;
-    sink->ShutdownRequest(kShutdownReason);
-    sink->Release();
-    return true;
+    const bool found =
+        SUCCEEDED(connected->QueryInterface(IID_IOPCShutdown, reinterpret_cast<void**>(&sink))) && sink;
+    if (found) {
+        sink->ShutdownRequest(kShutdownReason);
+        sink->Release();
+    }
+    connected->Release();
+    return found;
 }
 
+namespace {
+
+// Every live object with a reference of its own: clients may release any of them while one
+// of them calls out.
+std::vector<VelaDataAccess*> HoldLiveObjects() {
+    std::lock_guard lock(liveMutex);
+    std::vector<VelaDataAccess*> objects = LiveObjects();
+    for (VelaDataAccess* object : objects) object->AddRef();
+    return objects;
+}
+
+}  // namespace
+
 int VelaDataAccess::ShutDownAll() {
-    std::vector<VelaDataAccess*> objects;
-    {
-        std::lock_guard lock(liveMutex);
-        objects = LiveObjects();
-    }
     int told = 0;
-    for (VelaDataAccess* object : objects) {
-        object->AddRef();  // a client may release the object from inside its shutdown handler
-        told += object->ShutDown() ? 1 : 0;
-        object->Release();
-    }
+    const std::vector<VelaDataAccess*> objects = HoldLiveObjects();
+    for (VelaDataAccess* object : objects) told += object->ShutDown() ? 1 : 0;
+    for (VelaDataAccess* object : objects) object->Release();
     return told;
+}
+
+void VelaDataAccess::DisconnectAll() {
+    const std::vector<VelaDataAccess*> objects = HoldLiveObjects();
+    for (VelaDataAccess* object : objects) {
+        for (TVelaSGroups* list : {&object->FOPCGroups, &object->FOPCRemovedGroups})
+            for (TVelaSGroup* group : std::vector<TVelaSGroup*>(list->Groups()))
+                CoDisconnectObject(static_cast<IOPCGroupStateMgt*>(group), 0);
+        CoDisconnectObject(static_cast<IOPCServer*>(object), 0);
+    }
+    for (VelaDataAccess* object : objects) object->Release();
 }
 
 size_t VelaDataAccess::LiveCount() {
@@ -290,9 +310,10 @@ STDMETHODIMP VelaDataAccess::AddGroup(LPCWSTR szName, BOOL bActive, DWORD dwRequ
         if (phServerGroup) *phServerGroup = group->ServerHandle();
         if (pRevisedUpdateRate) *pRevisedUpdateRate = group->RevisedUpdateRate();
         FOPCGroups.Add(group);
+        const HRESULT result = group->RevisedUpdateRate() != dwRequestedUpdateRate ? kOpcSUnsupportedRate : S_OK;
         if (ppUnk) *ppUnk = static_cast<IOPCGroupStateMgt*>(group);
         else group->Release();
-        return group->RevisedUpdateRate() != dwRequestedUpdateRate ? kOpcSUnsupportedRate : S_OK;
+        return result;
     } catch (...) {
         return E_FAIL;
     }
@@ -311,63 +332,81 @@ HRESULT VelaDataAccess::GroupByName(LPCWSTR name, REFIID riid, LPUNKNOWN* ppUnk)
 }
 
 STDMETHODIMP VelaDataAccess::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
-    if (ppUnk) *ppUnk = nullptr;
-    if (!szName || !*szName) return E_INVALIDARG;
-    return GroupByName(szName, riid, ppUnk);
+    try {
+        if (ppUnk) *ppUnk = nullptr;
+        if (!szName || !*szName) return E_INVALIDARG;
+        return GroupByName(szName, riid, ppUnk);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 STDMETHODIMP VelaDataAccess::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
-    if (!ppServerStatus) return E_INVALIDARG;
-    *ppServerStatus = nullptr;
-    auto* status = static_cast<OPCSERVERSTATUS*>(CoTaskMemAlloc(sizeof(OPCSERVERSTATUS)));
-    if (!status) return E_OUTOFMEMORY;
-    std::memset(status, 0, sizeof *status);
-    TServerStateRecord record;
-    bool remote = false;
     try {
-        ConnectRemote();
-        FVelaXMLClient->GetState(record);
-        remote = true;
-    } catch (...) {
-    }
-    if (!remote) {
-        const DateTime now = NowLocal();
-        record = TServerStateRecord{};
-        record.Starttime = FStartTime;
-        record.Currenttime = now;
-        record.LastUpdateTime = now;
-        record.ServerState = OPC_STATUS_FAILED;  // build number 0: left empty
-        record.VendorInfo = WideToUtf8(kFallbackVendorInfo);
-    } else if (edge_.IsUA()) {
-        record.ServerState = ua::DAServerStateOf(record.ServerState);
-    }
-    status->ftStartTime = ToUtcFileTime(record.Starttime);
-    status->ftCurrentTime = ToUtcFileTime(record.Currenttime);
-    status->ftLastUpdateTime = ToUtcFileTime(record.LastUpdateTime);
-    status->dwServerState = static_cast<OPCSERVERSTATE>(record.ServerState);
-    status->dwGroupCount = static_cast<DWORD>(FOPCGroups.Count());
-    status->dwBandWidth = 0;
-    status->wMajorVersion = static_cast<WORD>(record.MajorVersion);
-    status->wMinorVersion = static_cast<WORD>(record.MinorVersion);
-    status->wBuildNumber = static_cast<WORD>(IntegerOr(record.BuildNumber, 0));
-    status->szVendorInfo = TaskMemString(Utf8ToWide(record.VendorInfo));
-    if (!status->szVendorInfo) {
-        CoTaskMemFree(status);
+        if (!ppServerStatus) return E_INVALIDARG;
+        *ppServerStatus = nullptr;
+        auto* status = static_cast<OPCSERVERSTATUS*>(CoTaskMemAlloc(sizeof(OPCSERVERSTATUS)));
+        if (!status) return E_OUTOFMEMORY;
+        std::memset(status, 0, sizeof *status);
+        TServerStateRecord record;
+        bool remote = false;
+        try {
+            ConnectRemote();
+            FVelaXMLClient->GetState(record);
+            remote = true;
+        } catch (...) {
+        }
+        if (!remote) {
+            const DateTime now = NowLocal();
+            record = TServerStateRecord{};
+            record.Starttime = FStartTime;
+            record.Currenttime = now;
+            record.LastUpdateTime = now;
+            record.ServerState = OPC_STATUS_FAILED;  // build number 0: left empty
+            record.VendorInfo = WideToUtf8(kFallbackVendorInfo);
+        } else if (edge_.IsUA()) {
+            record.ServerState = ua::DAServerStateOf(record.ServerState);
+        }
+        status->ftStartTime = ToUtcFileTime(record.Starttime);
+        status->ftCurrentTime = ToUtcFileTime(record.Currenttime);
+        status->ftLastUpdateTime = ToUtcFileTime(record.LastUpdateTime);
+        status->dwServerState = static_cast<OPCSERVERSTATE>(record.ServerState);
+        status->dwGroupCount = static_cast<DWORD>(FOPCGroups.Count());
+        status->dwBandWidth = 0;
+        status->wMajorVersion = static_cast<WORD>(record.MajorVersion);
+        status->wMinorVersion = static_cast<WORD>(record.MinorVersion);
+        status->wBuildNumber = static_cast<WORD>(IntegerOr(record.BuildNumber, 0));
+        status->szVendorInfo = TaskMemString(Utf8ToWide(record.VendorInfo));
+        if (!status->szVendorInfo) {
+            CoTaskMemFree(status);
+            return E_OUTOFMEMORY;
+        }
+        *ppServerStatus = status;
+        return S_OK;
+    } catch (const std::bad_alloc&) {
         return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    *ppServerStatus = status;
-    return S_OK;
 }
 
 STDMETHODIMP VelaDataAccess::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
-    if (!FOPCGroups.RemoveHandle(hServerGroup)) return E_INVALIDARG;
-    TVelaSGroup* group = FOPCGroups.FindGroupByHandle(hServerGroup);
-    if (!group) return S_OK;
-    // the client's own reference and the caller's proxy count as two
-    if (group->RefCount() > 2 && !bForce) return kOpcSInUse;
-    FOPCGroups.DeleteFromList(group);
-    FOPCRemovedGroups.Add(group);
-    return S_OK;
+    try {
+        if (!FOPCGroups.RemoveHandle(hServerGroup)) return E_INVALIDARG;
+        TVelaSGroup* group = FOPCGroups.FindGroupByHandle(hServerGroup);
+        if (!group) return S_OK;
+        // the client's own reference and the caller's proxy count as two
+        if (group->RefCount() > 2 && !bForce) return kOpcSInUse;
+        FOPCGroups.DeleteFromList(group);
+        FOPCRemovedGroups.Add(group);
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 STDMETHODIMP VelaDataAccess::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) {
@@ -429,17 +468,23 @@ STDMETHODIMP VelaDataAccess::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdw
 }
 
 STDMETHODIMP VelaDataAccess::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
-    if (!ppString) return E_INVALIDARG;
-    std::wstring text = OPCErrorText(dwError);
-    // a UA status code the system has no text for: the UA text
-    if (text.empty() && edge_.IsUA()) {
-        try {
-            text = Utf8ToWide(FVelaXMLClient->OPCConnection() ? FVelaXMLClient->GetErrorString(dwError) : std::string());
-        } catch (...) {
+    try {
+        if (!ppString) return E_INVALIDARG;
+        std::wstring text = OPCErrorText(dwError);
+        // a UA status code the system has no text for: the UA text
+        if (text.empty() && edge_.IsUA()) {
+            try {
+                text = Utf8ToWide(FVelaXMLClient->OPCConnection() ? FVelaXMLClient->GetErrorString(dwError) : std::string());
+            } catch (...) {
+            }
         }
+        *ppString = TaskMemString(text);
+        return *ppString ? S_OK : E_OUTOFMEMORY;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    *ppString = TaskMemString(text);
-    return *ppString ? S_OK : E_OUTOFMEMORY;
 }
 
 STDMETHODIMP VelaDataAccess::SetClientName(LPCWSTR szName) {
@@ -450,17 +495,29 @@ STDMETHODIMP VelaDataAccess::SetClientName(LPCWSTR szName) {
 // --- IOPCServerPublicGroups ---
 
 STDMETHODIMP VelaDataAccess::GetPublicGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
-    return GroupByName(szName, riid, ppUnk);
+    try {
+        return GroupByName(szName, riid, ppUnk);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 STDMETHODIMP VelaDataAccess::RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bForce) {
-    TVelaSGroup* group = FOPCGroups.FindGroupByHandle(hServerGroup);
-    if (!group || !FOPCGroups.HasHandle(hServerGroup) || !group->IsPublic()) return E_INVALIDARG;
-    FOPCGroups.RemoveHandle(hServerGroup);
-    const bool inUse = group->RefCount() > 2 && !bForce;
-    FOPCGroups.DeleteFromList(group);
-    FOPCRemovedGroups.Add(group);
-    return inUse ? kOpcSInUse : S_OK;
+    try {
+        TVelaSGroup* group = FOPCGroups.FindGroupByHandle(hServerGroup);
+        if (!group || !FOPCGroups.HasHandle(hServerGroup) || !group->IsPublic()) return E_INVALIDARG;
+        FOPCGroups.RemoveHandle(hServerGroup);
+        const bool inUse = group->RefCount() > 2 && !bForce;
+        FOPCGroups.DeleteFromList(group);
+        FOPCRemovedGroups.Add(group);
+        return inUse ? kOpcSInUse : S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 // --- IConnectionPointContainer ---

@@ -67,6 +67,9 @@ public:
     bool ShutDown();
     // ShutDown on every live object; returns how many were told.
     static int ShutDownAll();
+    // Cuts every client off every live object and group (the process is ending): the objects
+    // the clients still hold go now, while the main thread can still serve them.
+    static void DisconnectAll();
     static size_t LiveCount();
 
     // Connects the toolkit client when it is not active: S_OK, or E_NOINTERFACE.

@@ -4,6 +4,7 @@
 #include <olectl.h>
 
 #include <cstring>
+#include <unordered_set>
 
 #include "base/Text.h"
 #include "base/Utf.h"
@@ -53,6 +54,18 @@ HRESULT FinishPerItem(DWORD count, TaskMemArray<HRESULT>& errors, HRESULT** ppEr
     *ppErrors = errors.release();
     return anyError ? S_FALSE : S_OK;
 }
+
+// The toolkit's batch mode for the life of a call, also when it ends in an exception.
+class UpdateScope {
+public:
+    explicit UpdateScope(TVelaItems& items) : items_(items) { items_.BeginUpdate(); }
+    ~UpdateScope() { items_.EndUpdate(); }
+    UpdateScope(const UpdateScope&) = delete;
+    UpdateScope& operator=(const UpdateScope&) = delete;
+
+private:
+    TVelaItems& items_;
+};
 
 }  // namespace
 
@@ -238,32 +251,44 @@ STDMETHODIMP TVelaSGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* pp
 STDMETHODIMP TVelaSGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
                                    LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
                                    OPCHANDLE* phClientGroup) {
-    if (!Alive()) return E_FAIL;
-    bool unsupportedRate = false;
-    if (pRequestedUpdateRate) SetUpdateRate(*pRequestedUpdateRate);
-    if (pActive) FActive = *pActive ? TRUE : FALSE;
-    if (pTimeBias) SetTimeBias(pTimeBias);
-    if (pPercentDeadband) SetDeadBand(*pPercentDeadband);  // a clamped dead band is not reported
-    if (pLCID) SetLocale(*pLCID);
-    if (phClientGroup) FClientGroup = *phClientGroup;
-    if (pRevisedUpdateRate) {
-        *pRevisedUpdateRate = FRequestedUpdateRate;
-        if (pRequestedUpdateRate && *pRequestedUpdateRate != FRequestedUpdateRate) unsupportedRate = true;
+    try {
+        if (!Alive()) return E_FAIL;
+        bool unsupportedRate = false;
+        if (pRequestedUpdateRate) SetUpdateRate(*pRequestedUpdateRate);
+        if (pActive) FActive = *pActive ? TRUE : FALSE;
+        if (pTimeBias) SetTimeBias(pTimeBias);
+        if (pPercentDeadband) SetDeadBand(*pPercentDeadband);  // a clamped dead band is not reported
+        if (pLCID) SetLocale(*pLCID);
+        if (phClientGroup) FClientGroup = *phClientGroup;
+        if (pRevisedUpdateRate) {
+            *pRevisedUpdateRate = FRequestedUpdateRate;
+            if (pRequestedUpdateRate && *pRequestedUpdateRate != FRequestedUpdateRate) unsupportedRate = true;
+        }
+        const HRESULT applied = ApplyState();
+        return unsupportedRate ? kOpcSUnsupportedRate : applied;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    const HRESULT applied = ApplyState();
-    return unsupportedRate ? kOpcSUnsupportedRate : applied;
 }
 
 STDMETHODIMP TVelaSGroup::SetName(LPCWSTR szName) {
-    if (!Alive()) return E_FAIL;
-    if (!szName || !*szName) return E_INVALIDARG;
-    if (FDataAccess->Groups().FindGroupByName(szName)) return kOpcEDuplicateName;
-    FName = szName;
     try {
-        FServerGroup->SetName(WideToUtf8(FName));
+        if (!Alive()) return E_FAIL;
+        if (!szName || !*szName) return E_INVALIDARG;
+        if (FDataAccess->Groups().FindGroupByName(szName)) return kOpcEDuplicateName;
+        FName = szName;
+        try {
+            FServerGroup->SetName(WideToUtf8(FName));
+        } catch (...) {
+        }
+        return S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     } catch (...) {
+        return E_FAIL;
     }
-    return S_OK;
 }
 
 STDMETHODIMP TVelaSGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
@@ -275,6 +300,9 @@ STDMETHODIMP TVelaSGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppU
     if (FDataAccess->Groups().FindGroupByName(szName)) return kOpcEDuplicateName;
     try {
         TVelaSGroup* clone = Create(*FDataAccess);
+        // released again when the clone cannot be completed
+        std::unique_ptr<IUnknown, void (*)(IUnknown*)> guard(static_cast<IOPCGroupStateMgt*>(clone),
+                                                             [](IUnknown* group) { group->Release(); });
         clone->FName = szName;
         clone->FActive = FALSE;
         clone->FRequestedUpdateRate = FRequestedUpdateRate;
@@ -286,7 +314,7 @@ STDMETHODIMP TVelaSGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppU
         clone->CallBackEnabled = CallBackEnabled;
         clone->FServerGroup->SetName(WideToUtf8(clone->FName));
         TVelaItems& items = clone->FServerGroup->OPCItems();
-        items.BeginUpdate();
+        const UpdateScope batch(items);
         TVelaItemList added;
         for (const auto& source : FServerGroup->OPCItems()) {
             const SItem* entry = EntryOf(source.get());
@@ -313,9 +341,9 @@ STDMETHODIMP TVelaSGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppU
             if (!added.Empty()) items.OPCAddItems(added, true);
         } catch (...) {
         }
-        items.EndUpdate();
         FDataAccess->Groups().Add(clone);
         *ppUnk = static_cast<IOPCGroupStateMgt*>(clone);
+        guard.release();
         return S_OK;
     } catch (...) {
         return E_FAIL;
@@ -329,6 +357,7 @@ STDMETHODIMP TVelaSGroup::GetState(BOOL* pPublic) {
 }
 
 STDMETHODIMP TVelaSGroup::MoveToPublic() {
+    if (!Alive()) return E_FAIL;
     if (!FDataAccess || !FDataAccess->Groups().FindGroupByName(FName)) return kOpcEInvalidHandle;
     FPublicGroupFlag = TRUE;
     return S_OK;
@@ -388,220 +417,259 @@ void TVelaSGroup::CheckDefinitions(DWORD count, const OPCITEMDEF* items, HRESULT
 
 STDMETHODIMP TVelaSGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
                                    HRESULT** ppErrors) {
-    if (!ppAddResults || !ppErrors) return E_INVALIDARG;
-    *ppAddResults = nullptr;
-    *ppErrors = nullptr;
-    if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
-    if (!Alive()) return E_FAIL;
-    TaskMemArray<OPCITEMRESULT> results(dwCount);
-    TaskMemArray<HRESULT> errors(dwCount);
-    if (!results || !errors) return E_OUTOFMEMORY;
     try {
-        CheckDefinitions(dwCount, pItemArray, errors.get(), false);
-    } catch (...) {
-    }
-    TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
-    TVelaItems& items = FServerGroup->OPCItems();
-    items.BeginUpdate();
-    TVelaItemList added;
-    try {
-        for (DWORD i = 0; i < dwCount; ++i) {
-            if (errors[i] != S_OK) continue;
-            const OPCITEMDEF& definition = pItemArray[i];
-            const std::string itemId = WideToUtf8(definition.szItemID);
-            if (const int64_t failure = browser.ItemErrorID(itemId); failure != 0) {
-                errors[i] = static_cast<HRESULT>(failure);
-                continue;
-            }
-            const TVelaItemProperty* canonical = browser.GetProperty(itemId, 1);
-            const TVelaItemProperty* rights = browser.GetProperty(itemId, 5);
-            if (!canonical || !rights || canonical->FStatusCode != 0) {
-                errors[i] = kOpcEUnknownItemId;
-                continue;
-            }
-            TVelaItemPtr item = items.AddItem(itemId, true);
-            item->FTag = static_cast<int32_t>(i);
-            item->FIsActive = definition.bActive != FALSE;
-            item->FLastError = 0;
-            item->FData = reinterpret_cast<void*>(static_cast<uintptr_t>(definition.hClient));
-            const auto canonicalType = static_cast<VARTYPE>(IntegerOf(canonical->FValue));
-            const auto accessRights = static_cast<DWORD>(IntegerOf(rights->FValue));
-            item->FAccessRights = static_cast<int32_t>(accessRights);
-            item->FCanonicalDatatype = canonicalType;
-            item->FAccessPath = definition.szAccessPath ? WideToUtf8(definition.szAccessPath) : std::string();
-            const VARTYPE requested = definition.vtRequestedDataType;
-            if (requested != VT_EMPTY && requested != canonicalType) {
-                item->FRequesttype = requested;
-                item->FRequestDatatype = requested;
-            } else {
-                item->FRequesttype = 0;
-                item->FRequestDatatype = vtEMPTY;
-            }
-            const OPCHANDLE handle = AddHandle(item, canonicalType, accessRights);
-            results[i].hServer = handle;
-            results[i].vtCanonicalDataType = canonicalType;
-            results[i].dwAccessRights = accessRights;
-            results[i].dwBlobSize = 0;
-            results[i].pBlob = nullptr;
-            added.Add(item);
+        if (!ppAddResults || !ppErrors) return E_INVALIDARG;
+        *ppAddResults = nullptr;
+        *ppErrors = nullptr;
+        if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
+        if (!Alive()) return E_FAIL;
+        TaskMemArray<OPCITEMRESULT> results(dwCount);
+        TaskMemArray<HRESULT> errors(dwCount);
+        if (!results || !errors) return E_OUTOFMEMORY;
+        try {
+            CheckDefinitions(dwCount, pItemArray, errors.get(), false);
+        } catch (...) {
         }
-        if (!added.Empty()) items.OPCAddItems(added, true);
+        TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
+        TVelaItems& items = FServerGroup->OPCItems();
+        const UpdateScope batch(items);
+        TVelaItemList added;
+        try {
+            for (DWORD i = 0; i < dwCount; ++i) {
+                if (errors[i] != S_OK) continue;
+                const OPCITEMDEF& definition = pItemArray[i];
+                const std::string itemId = WideToUtf8(definition.szItemID);
+                if (const int64_t failure = browser.ItemErrorID(itemId); failure != 0) {
+                    errors[i] = static_cast<HRESULT>(failure);
+                    continue;
+                }
+                const TVelaItemProperty* canonical = browser.GetProperty(itemId, 1);
+                const TVelaItemProperty* rights = browser.GetProperty(itemId, 5);
+                if (!canonical || !rights || canonical->FStatusCode != 0) {
+                    errors[i] = kOpcEUnknownItemId;
+                    continue;
+                }
+                TVelaItemPtr item = items.AddItem(itemId, true);
+                item->FTag = static_cast<int32_t>(i);
+                item->FIsActive = definition.bActive != FALSE;
+                item->FLastError = 0;
+                item->FData = reinterpret_cast<void*>(static_cast<uintptr_t>(definition.hClient));
+                const auto canonicalType = static_cast<VARTYPE>(IntegerOf(canonical->FValue));
+                const auto accessRights = static_cast<DWORD>(IntegerOf(rights->FValue));
+                item->FAccessRights = static_cast<int32_t>(accessRights);
+                item->FCanonicalDatatype = canonicalType;
+                item->FAccessPath = definition.szAccessPath ? WideToUtf8(definition.szAccessPath) : std::string();
+                const VARTYPE requested = definition.vtRequestedDataType;
+                if (requested != VT_EMPTY && requested != canonicalType) {
+                    item->FRequesttype = requested;
+                    item->FRequestDatatype = requested;
+                } else {
+                    item->FRequesttype = 0;
+                    item->FRequestDatatype = vtEMPTY;
+                }
+                const OPCHANDLE handle = AddHandle(item, canonicalType, accessRights);
+                results[i].hServer = handle;
+                results[i].vtCanonicalDataType = canonicalType;
+                results[i].dwAccessRights = accessRights;
+                results[i].dwBlobSize = 0;
+                results[i].pBlob = nullptr;
+                added.Add(item);
+            }
+            if (!added.Empty()) items.OPCAddItems(added, true);
+        } catch (...) {
+        }
+        browser.Trim();
+        *ppAddResults = results.release();
+        return FinishPerItem(dwCount, errors, ppErrors);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     } catch (...) {
+        return E_FAIL;
     }
-    items.EndUpdate();
-    browser.Trim();
-    *ppAddResults = results.release();
-    return FinishPerItem(dwCount, errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL, OPCITEMRESULT** ppValidationResults,
                                         HRESULT** ppErrors) {
-    if (!ppValidationResults || !ppErrors) return E_INVALIDARG;
-    *ppValidationResults = nullptr;
-    *ppErrors = nullptr;
-    if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
-    if (!Alive()) return E_FAIL;
-    TaskMemArray<OPCITEMRESULT> results(dwCount);
-    TaskMemArray<HRESULT> errors(dwCount);
-    if (!results || !errors) return E_OUTOFMEMORY;
-    bool queried = true;
     try {
-        CheckDefinitions(dwCount, pItemArray, errors.get(), true);
-    } catch (...) {
-        queried = false;  // the whole query failed: nothing could be validated
-    }
-    TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
-    for (DWORD i = 0; i < dwCount; ++i) {
-        if (errors[i] == S_OK) {
-            const std::string itemId = WideToUtf8(pItemArray[i].szItemID);
-            const TVelaItemProperty* canonical = browser.GetProperty(itemId, 1);
-            const TVelaItemProperty* rights = browser.GetProperty(itemId, 5);
-            if (!queried) errors[i] = E_FAIL;
-            else if (browser.ItemErrorID(itemId) != 0 || !canonical || !rights) errors[i] = kOpcEUnknownItemId;
-            else {
-                results[i].vtCanonicalDataType = static_cast<VARTYPE>(IntegerOf(canonical->FValue));
-                results[i].dwAccessRights = static_cast<DWORD>(IntegerOf(rights->FValue));
+        if (!ppValidationResults || !ppErrors) return E_INVALIDARG;
+        *ppValidationResults = nullptr;
+        *ppErrors = nullptr;
+        if (dwCount == 0 || !pItemArray) return E_INVALIDARG;
+        if (!Alive()) return E_FAIL;
+        TaskMemArray<OPCITEMRESULT> results(dwCount);
+        TaskMemArray<HRESULT> errors(dwCount);
+        if (!results || !errors) return E_OUTOFMEMORY;
+        bool queried = true;
+        try {
+            CheckDefinitions(dwCount, pItemArray, errors.get(), true);
+        } catch (...) {
+            queried = false;  // the whole query failed: nothing could be validated
+        }
+        TPropertyBrowser& browser = FDataAccess->PropertyBrowser();
+        for (DWORD i = 0; i < dwCount; ++i) {
+            if (errors[i] == S_OK) {
+                const std::string itemId = WideToUtf8(pItemArray[i].szItemID);
+                const TVelaItemProperty* canonical = browser.GetProperty(itemId, 1);
+                const TVelaItemProperty* rights = browser.GetProperty(itemId, 5);
+                if (!queried) errors[i] = E_FAIL;
+                else if (browser.ItemErrorID(itemId) != 0 || !canonical || !rights) errors[i] = kOpcEUnknownItemId;
+                else {
+                    results[i].vtCanonicalDataType = static_cast<VARTYPE>(IntegerOf(canonical->FValue));
+                    results[i].dwAccessRights = static_cast<DWORD>(IntegerOf(rights->FValue));
+                }
             }
         }
+        browser.Trim();
+        *ppValidationResults = results.release();
+        return FinishPerItem(dwCount, errors, ppErrors);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    browser.Trim();
-    *ppValidationResults = results.release();
-    return FinishPerItem(dwCount, errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
-    std::unique_ptr<TaskMemArray<HRESULT>> errors;
-    if (const HRESULT hr = StartPerItem(dwCount, phServer, true, ppErrors, errors); hr != S_OK) return hr;
-    if (!Alive()) return E_FAIL;
-    TVelaItems& items = FServerGroup->OPCItems();
-    items.BeginUpdate();
-    TVelaItemList onServer;
-    std::vector<TVelaItemPtr> removed;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        SItem* entry = ItemOf(phServer[i]);
-        if (!entry) {
-            (*errors)[i] = kOpcEInvalidHandle;
-            continue;
-        }
-        const TVelaItemPtr kept = entry->item;
-        kept->FTag = static_cast<int32_t>(i);
-        kept->FLastError = 0;  // an earlier error must not fail the removal
-        if (kept->FServerHandle != -1) onServer.Add(kept);
-        removed.push_back(kept);
-        DropHandle(phServer[i]);
-    }
     try {
-        if (!onServer.Empty()) items.OPCRemoveItems(onServer);
-    } catch (...) {
-    }
-    // items never added remotely are freed too: nothing else refers to them
-    for (const TVelaItemPtr& item : removed) {
+        std::unique_ptr<TaskMemArray<HRESULT>> errors;
+        if (const HRESULT hr = StartPerItem(dwCount, phServer, true, ppErrors, errors); hr != S_OK) return hr;
+        if (!Alive()) return E_FAIL;
+        TVelaItems& items = FServerGroup->OPCItems();
+        const UpdateScope batch(items);
+        TVelaItemList onServer;
+        std::vector<TVelaItemPtr> removed;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            SItem* entry = ItemOf(phServer[i]);
+            if (!entry) {
+                (*errors)[i] = kOpcEInvalidHandle;
+                continue;
+            }
+            const TVelaItemPtr kept = entry->item;
+            kept->FTag = static_cast<int32_t>(i);
+            kept->FLastError = 0;  // an earlier error must not fail the removal
+            if (kept->FServerHandle != -1) onServer.Add(kept);
+            removed.push_back(kept);
+            DropHandle(phServer[i]);
+        }
         try {
-            items.Remove(item.get());
+            if (!onServer.Empty()) items.OPCRemoveItems(onServer);
         } catch (...) {
         }
+        // items never added remotely are freed too: nothing else refers to them
+        for (const TVelaItemPtr& item : removed) {
+            try {
+                items.Remove(item.get());
+            } catch (...) {
+            }
+        }
+        return FinishPerItem(dwCount, *errors, ppErrors);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    items.EndUpdate();
-    return FinishPerItem(dwCount, *errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) {
-    std::unique_ptr<TaskMemArray<HRESULT>> errors;
-    if (const HRESULT hr = StartPerItem(dwCount, phServer, true, ppErrors, errors); hr != S_OK) return hr;
-    if (!Alive()) return E_FAIL;
-    TVelaItems& items = FServerGroup->OPCItems();
-    items.BeginUpdate();
-    TVelaItemList list;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        SItem* entry = ItemOf(phServer[i]);
-        if (!entry) {
-            (*errors)[i] = kOpcEInvalidHandle;
-            continue;
-        }
-        TVelaItem& item = *entry->item;
-        item.FIsActive = bActive != FALSE;
-        item.FTag = static_cast<int32_t>(i);
-        item.FLastError = 0;
-        list.Add(entry->item);
-    }
     try {
-        if (!list.Empty()) items.OPCActiveItems(list, bActive != FALSE);
+        std::unique_ptr<TaskMemArray<HRESULT>> errors;
+        if (const HRESULT hr = StartPerItem(dwCount, phServer, true, ppErrors, errors); hr != S_OK) return hr;
+        if (!Alive()) return E_FAIL;
+        TVelaItems& items = FServerGroup->OPCItems();
+        const UpdateScope batch(items);
+        TVelaItemList list;
+        std::vector<std::pair<DWORD, TVelaItem*>> positions;
+        std::unordered_set<const TVelaItem*> listed;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            SItem* entry = ItemOf(phServer[i]);
+            if (!entry) {
+                (*errors)[i] = kOpcEInvalidHandle;
+                continue;
+            }
+            TVelaItem& item = *entry->item;
+            item.FIsActive = bActive != FALSE;
+            item.FTag = static_cast<int32_t>(i);
+            item.FLastError = 0;
+            if (listed.insert(&item).second) list.Add(entry->item);  // a handle named twice goes once
+            positions.emplace_back(i, &item);
+        }
+        try {
+            if (!list.Empty()) items.OPCActiveItems(list, bActive != FALSE);
+        } catch (...) {
+        }
+        bool refused = false;
+        for (const auto& [position, item] : positions) {
+            if (item->FLastError == 0) continue;
+            (*errors)[position] = static_cast<HRESULT>(FDataAccess->Edge().Error(item->FLastError));
+            if (item->FLastError != kToolkitWriteOnly && item->FLastError != kToolkitReadOnly) refused = true;
+        }
+        bool unknown = false;
+        for (DWORD i = 0; i < dwCount; ++i) unknown = unknown || (*errors)[i] == kOpcEInvalidHandle;
+        *ppErrors = errors->release();
+        // read-only and write-only items are reported but do not fail the call
+        return refused || unknown ? S_FALSE : S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
     } catch (...) {
+        return E_FAIL;
     }
-    bool refused = false;
-    for (const auto& item : list) {
-        if (item->FLastError == 0) continue;
-        (*errors)[item->FTag] = static_cast<HRESULT>(FDataAccess->Edge().Error(item->FLastError));
-        if (item->FLastError != kToolkitWriteOnly && item->FLastError != kToolkitReadOnly) refused = true;
-    }
-    items.EndUpdate();
-    bool unknown = false;
-    for (DWORD i = 0; i < dwCount; ++i) unknown = unknown || (*errors)[i] == kOpcEInvalidHandle;
-    *ppErrors = errors->release();
-    // read-only and write-only items are reported but do not fail the call
-    return refused || unknown ? S_FALSE : S_OK;
 }
 
 STDMETHODIMP TVelaSGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
                                            HRESULT** ppErrors) {
-    std::unique_ptr<TaskMemArray<HRESULT>> errors;
-    if (const HRESULT hr = StartPerItem(dwCount, phServer, phClient != nullptr, ppErrors, errors); hr != S_OK)
-        return hr;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        if (SItem* entry = ItemOf(phServer[i]))
-            entry->item->FData = reinterpret_cast<void*>(static_cast<uintptr_t>(phClient[i]));
-        else
-            (*errors)[i] = kOpcEInvalidHandle;
+    try {
+        std::unique_ptr<TaskMemArray<HRESULT>> errors;
+        if (const HRESULT hr = StartPerItem(dwCount, phServer, phClient != nullptr, ppErrors, errors); hr != S_OK)
+            return hr;
+        if (!Alive()) return E_FAIL;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            if (SItem* entry = ItemOf(phServer[i]))
+                entry->item->FData = reinterpret_cast<void*>(static_cast<uintptr_t>(phClient[i]));
+            else
+                (*errors)[i] = kOpcEInvalidHandle;
+        }
+        return FinishPerItem(dwCount, *errors, ppErrors);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    return FinishPerItem(dwCount, *errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
                                        HRESULT** ppErrors) {
-    std::unique_ptr<TaskMemArray<HRESULT>> errors;
-    if (const HRESULT hr = StartPerItem(dwCount, phServer, pRequestedDatatypes != nullptr, ppErrors, errors);
-        hr != S_OK)
-        return hr;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        SItem* entry = ItemOf(phServer[i]);
-        if (!AcceptableRequestedType(pRequestedDatatypes[i])) {
-            (*errors)[i] = kOpcEBadType;
-        } else if (!entry) {
-            (*errors)[i] = kOpcEInvalidHandle;
-        } else {
-            // the canonical type asked for is no conversion
-            const VARTYPE type = pRequestedDatatypes[i] == entry->canonical ? VARTYPE{VT_EMPTY} : pRequestedDatatypes[i];
-            entry->item->FRequesttype = type;
-            entry->item->FRequestDatatype = type;
+    try {
+        std::unique_ptr<TaskMemArray<HRESULT>> errors;
+        if (const HRESULT hr = StartPerItem(dwCount, phServer, pRequestedDatatypes != nullptr, ppErrors, errors);
+            hr != S_OK)
+            return hr;
+        if (!Alive()) return E_FAIL;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            SItem* entry = ItemOf(phServer[i]);
+            if (!AcceptableRequestedType(pRequestedDatatypes[i])) {
+                (*errors)[i] = kOpcEBadType;
+            } else if (!entry) {
+                (*errors)[i] = kOpcEInvalidHandle;
+            } else {
+                // the canonical type asked for is no conversion
+                const VARTYPE type = pRequestedDatatypes[i] == entry->canonical ? VARTYPE{VT_EMPTY} : pRequestedDatatypes[i];
+                entry->item->FRequesttype = type;
+                entry->item->FRequestDatatype = type;
+            }
         }
+        return FinishPerItem(dwCount, *errors, ppErrors);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    return FinishPerItem(dwCount, *errors, ppErrors);
 }
 
 STDMETHODIMP TVelaSGroup::CreateEnumerator(REFIID, LPUNKNOWN* ppUnk) {
     if (!ppUnk) return E_INVALIDARG;
     *ppUnk = nullptr;
-    if (!Alive() || FServerGroup->OPCItems().Count() == 0) return S_FALSE;
+    if (!Alive()) return E_FAIL;
+    if (FServerGroup->OPCItems().Count() == 0) return S_FALSE;
     try {
         std::vector<TOPCItemAttributes> list;
         for (const auto& item : FServerGroup->OPCItems()) {

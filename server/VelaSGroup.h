@@ -147,8 +147,11 @@ private:
     // Fills one entry of a read or data change: the value in the requested type, quality, time.
     HRESULT ItemState(const SItem& entry, HRESULT error, bool withValue, VARIANT& value, WORD& quality,
                       FILETIME& time) const;
-    // Takes a client's value for an item: the item's value to write, or the error.
-    HRESULT TakeWriteValue(const SItem& entry, const VARIANT& value);
+    // A client's value for an item as it is written, or the error.
+    HRESULT ClientWriteValue(const SItem& entry, const VARIANT& value, Variant& wanted) const;
+    // Writes through the toolkit, one result per position (null entries are skipped).
+    void WriteItems(const std::vector<const SItem*>& entries, const std::vector<Variant>& values,
+                    std::vector<HRESULT>& results);
     HRESULT WriteError(const SItem& entry) const;
 
     bool AfterFirstOnDataChange = false;

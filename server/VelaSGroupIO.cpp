@@ -2,6 +2,7 @@
 #include <olectl.h>
 
 #include <atomic>
+#include <unordered_map>
 #include <cstring>
 
 #include "base/OleVariant.h"
@@ -46,6 +47,24 @@ public:
 
 private:
     IUnknown* self_;
+};
+
+// The client's callback, held for one call out: the client may unadvise from inside it.
+class SinkRef {
+public:
+    explicit SinkRef(IOPCDataCallback* sink) : sink_(sink) {
+        if (sink_) sink_->AddRef();
+    }
+    ~SinkRef() {
+        if (sink_) sink_->Release();
+    }
+    SinkRef(const SinkRef&) = delete;
+    SinkRef& operator=(const SinkRef&) = delete;
+    IOPCDataCallback* operator->() const { return sink_; }
+    explicit operator bool() const { return sink_ != nullptr; }
+
+private:
+    IOPCDataCallback* sink_;
 };
 
 OPCHANDLE ClientHandleOf(const TVelaItemData& item) {
@@ -109,7 +128,7 @@ HRESULT TVelaSGroup::ItemState(const SItem& entry, HRESULT error, bool withValue
     return error;
 }
 
-HRESULT TVelaSGroup::TakeWriteValue(const SItem& entry, const VARIANT& value) {
+HRESULT TVelaSGroup::ClientWriteValue(const SItem& entry, const VARIANT& value, Variant& wanted) const {
     Variant given;
     try {
         given = FromOleVariant(value);
@@ -117,125 +136,129 @@ HRESULT TVelaSGroup::TakeWriteValue(const SItem& entry, const VARIANT& value) {
         return kOpcEBadType;
     }
     if (given.IsEmpty()) return kOpcEBadType;
-    Variant wanted;
-    if (const HRESULT error = FDataAccess->Edge().WriteValue(entry.canonical, given, wanted); error != S_OK)
-        return error;
-    entry.item->FWantValue = std::move(wanted);
-    return S_OK;
+    return FDataAccess->Edge().WriteValue(entry.canonical, given, wanted);
 }
 
 // --- IOPCSyncIO ---
 
 STDMETHODIMP TVelaSGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
                                OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) {
-    if (!ppItemValues || !ppErrors) return E_INVALIDARG;
-    *ppItemValues = nullptr;
-    *ppErrors = nullptr;
-    if (dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE) return E_INVALIDARG;
-    if (dwCount == 0 || !phServer) return E_INVALIDARG;
-    if (!Alive()) return E_FAIL;
-    SelfRef keep(static_cast<IOPCSyncIO*>(this));
-    auto* states = static_cast<OPCITEMSTATE*>(CoTaskMemAlloc(sizeof(OPCITEMSTATE) * dwCount));
-    auto* errors = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * dwCount));
-    if (!states || !errors) {
-        CoTaskMemFree(states);
-        CoTaskMemFree(errors);
-        return E_OUTOFMEMORY;
-    }
-    std::memset(static_cast<void*>(states), 0, sizeof(OPCITEMSTATE) * dwCount);
-    std::vector<SItem> entries(dwCount);
-    TVelaItemList list;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        VariantInit(&states[i].vDataValue);
-        errors[i] = S_OK;
-        SItem* entry = ItemOf(phServer[i]);
-        if (!entry) {
-            errors[i] = kOpcEInvalidHandle;
-            continue;
-        }
-        entries[i] = *entry;
-        entry->item->FTag = static_cast<int32_t>(i);
-        entry->item->FLastError = 0;
-        list.Add(entry->item);
-    }
     try {
-        if (!list.Empty()) FServerGroup->SyncRead(&list, false);
-    } catch (...) {
-    }
-    bool anyError = false;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        if (entries[i].item) {
-            const TVelaItemData& item = *entries[i].item;
-            HRESULT error = ReadError(entries[i]);
-            states[i].hClient = ClientHandleOf(item);
-            error = ItemState(entries[i], error, error == S_OK, states[i].vDataValue, states[i].wQuality,
-                              states[i].ftTimeStamp);
-            if (dwSource == OPC_DS_CACHE && (!FActive || !item.FIsActive)) states[i].wQuality = kQualityBadOutOfService;
-            errors[i] = error;
+        if (!ppItemValues || !ppErrors) return E_INVALIDARG;
+        *ppItemValues = nullptr;
+        *ppErrors = nullptr;
+        if (dwSource != OPC_DS_CACHE && dwSource != OPC_DS_DEVICE) return E_INVALIDARG;
+        if (dwCount == 0 || !phServer) return E_INVALIDARG;
+        if (!Alive()) return E_FAIL;
+        SelfRef keep(static_cast<IOPCSyncIO*>(this));
+        TaskMemArray<OPCITEMSTATE> states(dwCount);
+        TaskMemArray<HRESULT> errors(dwCount);
+        if (!states || !errors) return E_OUTOFMEMORY;
+        std::vector<SItem> entries(dwCount);
+        TVelaItemList list;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            VariantInit(&states[i].vDataValue);
+            errors[i] = S_OK;
+            SItem* entry = ItemOf(phServer[i]);
+            if (!entry) {
+                errors[i] = kOpcEInvalidHandle;
+                continue;
+            }
+            entries[i] = *entry;
+            entry->item->FTag = static_cast<int32_t>(i);
+            entry->item->FLastError = 0;
+            list.Add(entry->item);
         }
-        anyError = anyError || errors[i] != S_OK;
+        try {
+            if (!list.Empty()) FServerGroup->SyncRead(&list, false);
+        } catch (...) {
+        }
+        bool anyError = false;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            if (entries[i].item) {
+                const TVelaItemData& item = *entries[i].item;
+                HRESULT error = ReadError(entries[i]);
+                states[i].hClient = ClientHandleOf(item);
+                error = ItemState(entries[i], error, error == S_OK, states[i].vDataValue, states[i].wQuality,
+                                  states[i].ftTimeStamp);
+                if (dwSource == OPC_DS_CACHE && (!FActive || !item.FIsActive)) states[i].wQuality = kQualityBadOutOfService;
+                errors[i] = error;
+            }
+            anyError = anyError || errors[i] != S_OK;
+        }
+        *ppItemValues = states.release();
+        *ppErrors = errors.release();
+        return anyError ? S_FALSE : S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    *ppItemValues = states;
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
 }
 
-STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
-    if (!ppErrors) return E_INVALIDARG;
-    *ppErrors = nullptr;
-    if (dwCount == 0 || !phServer || !pItemValues) return E_INVALIDARG;
-    if (!Alive()) return E_FAIL;
-    SelfRef keep(static_cast<IOPCSyncIO*>(this));
-    auto* errors = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * dwCount));
-    if (!errors) return E_OUTOFMEMORY;
-    std::vector<SItem> written;
-    std::vector<int64_t> lastErrors;
+void TVelaSGroup::WriteItems(const std::vector<const SItem*>& entries, const std::vector<Variant>& values,
+                             std::vector<HRESULT>& results) {
+    struct Saved {
+        int32_t requested;
+        int64_t lastError;
+    };
+    std::unordered_map<TVelaItem*, Saved> saved;
     TVelaItemList list;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        errors[i] = S_OK;
-        SItem* entry = ItemOf(phServer[i]);
-        if (!entry) {
-            errors[i] = kOpcEInvalidHandle;
-            continue;
+    for (size_t k = 0; k < entries.size(); ++k) {
+        if (!entries[k]) continue;
+        TVelaItem& item = *entries[k]->item;
+        if (saved.emplace(&item, Saved{item.FRequesttype, item.FLastError}).second) {
+            list.Add(entries[k]->item);
+            item.FRequesttype = 0;  // the toolkit writes in the canonical form
+            item.FLastError = 0;
         }
-        if (const HRESULT error = TakeWriteValue(*entry, pItemValues[i]); error != S_OK) {
-            errors[i] = error;
-            continue;
-        }
-        TVelaItem& item = *entry->item;
-        lastErrors.push_back(item.FLastError);
-        item.FTag = static_cast<int32_t>(i);
-        item.FSamplerate = item.FRequesttype;  // the toolkit writes in the canonical form
-        item.FRequesttype = 0;
-        item.FLastError = 0;
-        written.push_back(*entry);
-        list.Add(entry->item);
+        item.FWantValue = values[k];  // an item named twice is written once, with its last value
     }
     try {
         if (!list.Empty()) FServerGroup->SyncWrite(&list);
     } catch (...) {
     }
-    for (size_t k = 0; k < written.size(); ++k) {
-        const SItem& entry = written[k];
-        TVelaItem& item = *entry.item;
-        item.FRequesttype = item.FSamplerate;
-        const HRESULT error = WriteError(entry);
-        // a refused write answers this call only: the item stays readable, refreshed and listed
-        item.FLastError = lastErrors[k];
-        errors[item.FTag] = error;
-        if (error != S_OK) continue;
-        bool same = false;
-        try {
-            same = item.FValue == FromOleVariant(pItemValues[item.FTag]);
-        } catch (...) {
+    for (auto& [item, before] : saved) item->FRequesttype = before.requested;
+    for (size_t k = 0; k < entries.size(); ++k)
+        if (entries[k]) results[k] = WriteError(*entries[k]);
+    // a refused write answers this call only: the item stays readable, refreshed and listed
+    for (auto& [item, before] : saved) item->FLastError = before.lastError;
+}
+
+STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
+    try {
+        if (!ppErrors) return E_INVALIDARG;
+        *ppErrors = nullptr;
+        if (dwCount == 0 || !phServer || !pItemValues) return E_INVALIDARG;
+        if (!Alive()) return E_FAIL;
+        SelfRef keep(static_cast<IOPCSyncIO*>(this));
+        TaskMemArray<HRESULT> errors(dwCount);
+        if (!errors) return E_OUTOFMEMORY;
+        std::vector<const SItem*> entries(dwCount, nullptr);
+        std::vector<Variant> values(dwCount);
+        std::vector<HRESULT> results(dwCount, S_OK);
+        for (DWORD i = 0; i < dwCount; ++i) {
+            const SItem* entry = ItemOf(phServer[i]);
+            if (!entry) results[i] = kOpcEInvalidHandle;
+            else if ((results[i] = ClientWriteValue(*entry, pItemValues[i], values[i])) == S_OK) entries[i] = entry;
         }
-        // the value is there already: the write must not come back as a data change
-        if (same && item.FChangeCount > 0) --item.FChangeCount;
+        WriteItems(entries, values, results);
+        bool anyError = false;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            errors[i] = results[i];
+            anyError = anyError || results[i] != S_OK;
+            if (results[i] != S_OK || !entries[i]) continue;
+            TVelaItem& item = *entries[i]->item;
+            // the value is there already: the write must not come back as a data change
+            if (item.FValue == values[i] && item.FChangeCount > 0) --item.FChangeCount;
+        }
+        *ppErrors = errors.release();
+        return anyError ? S_FALSE : S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    bool anyError = false;
-    for (DWORD i = 0; i < dwCount; ++i) anyError = anyError || errors[i] != S_OK;
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
 }
 
 // --- IOPCAsyncIO2 ---
@@ -261,85 +284,104 @@ bool TVelaSGroup::QueueEmpty() {
 
 STDMETHODIMP TVelaSGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                                HRESULT** ppErrors) {
-    if (!ppErrors || !pdwCancelID) return E_INVALIDARG;
-    *ppErrors = nullptr;
-    *pdwCancelID = 0;
-    if (!FDataCallback) return CONNECT_E_NOCONNECTION;
-    if (dwCount == 0 || !phServer) return E_INVALIDARG;
-    if (!Alive()) return E_FAIL;
-    auto* errors = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * dwCount));
-    if (!errors) return E_OUTOFMEMORY;
-    auto request = std::make_unique<sOPCAsyncIO2>();
-    request->OPCMode = omRead;
-    request->dwTransactionID = dwTransactionID;
-    request->DataSource = OPC_DS_DEVICE;
-    bool anyError = false;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        errors[i] = ItemOf(phServer[i]) ? S_OK : kOpcEInvalidHandle;
-        if (errors[i] == S_OK) request->FHServers.push_back(phServer[i]);
-        else anyError = true;
+    try {
+        if (!ppErrors || !pdwCancelID) return E_INVALIDARG;
+        *ppErrors = nullptr;
+        *pdwCancelID = 0;
+        if (!FDataCallback) return CONNECT_E_NOCONNECTION;
+        if (dwCount == 0 || !phServer) return E_INVALIDARG;
+        if (!Alive()) return E_FAIL;
+        TaskMemArray<HRESULT> errors(dwCount);
+        if (!errors) return E_OUTOFMEMORY;
+        auto request = std::make_unique<sOPCAsyncIO2>();
+        request->OPCMode = omRead;
+        request->dwTransactionID = dwTransactionID;
+        request->DataSource = OPC_DS_DEVICE;
+        bool anyError = false;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            errors[i] = ItemOf(phServer[i]) ? S_OK : kOpcEInvalidHandle;
+            if (errors[i] == S_OK) request->FHServers.push_back(phServer[i]);
+            else anyError = true;
+        }
+        if (!request->FHServers.empty()) Queue(std::move(request), pdwCancelID);
+        *ppErrors = errors.release();
+        return anyError ? S_FALSE : S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    if (!request->FHServers.empty()) Queue(std::move(request), pdwCancelID);
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
 }
 
 STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
                                 DWORD* pdwCancelID, HRESULT** ppErrors) {
-    if (!ppErrors || !pdwCancelID) return E_INVALIDARG;
-    *ppErrors = nullptr;
-    *pdwCancelID = 0;
-    if (!FDataCallback) return CONNECT_E_NOCONNECTION;
-    if (dwCount == 0 || !phServer || !pItemValues) return E_INVALIDARG;
-    if (!Alive()) return E_FAIL;
-    auto* errors = static_cast<HRESULT*>(CoTaskMemAlloc(sizeof(HRESULT) * dwCount));
-    if (!errors) return E_OUTOFMEMORY;
-    auto request = std::make_unique<sOPCAsyncIO2>();
-    request->OPCMode = omWrite;
-    request->dwTransactionID = dwTransactionID;
-    bool anyError = false;
-    for (DWORD i = 0; i < dwCount; ++i) {
-        errors[i] = S_OK;
-        SItem* entry = ItemOf(phServer[i]);
-        if (!entry) {
-            errors[i] = kOpcEInvalidHandle;
-        } else {
-            // kept with the request: a later write of the same item must not change this one
-            Variant value;
-            try {
-                value = FromOleVariant(pItemValues[i]);
-            } catch (const std::exception&) {
+    try {
+        if (!ppErrors || !pdwCancelID) return E_INVALIDARG;
+        *ppErrors = nullptr;
+        *pdwCancelID = 0;
+        if (!FDataCallback) return CONNECT_E_NOCONNECTION;
+        if (dwCount == 0 || !phServer || !pItemValues) return E_INVALIDARG;
+        if (!Alive()) return E_FAIL;
+        TaskMemArray<HRESULT> errors(dwCount);
+        if (!errors) return E_OUTOFMEMORY;
+        auto request = std::make_unique<sOPCAsyncIO2>();
+        request->OPCMode = omWrite;
+        request->dwTransactionID = dwTransactionID;
+        bool anyError = false;
+        for (DWORD i = 0; i < dwCount; ++i) {
+            errors[i] = S_OK;
+            SItem* entry = ItemOf(phServer[i]);
+            if (!entry) {
+                errors[i] = kOpcEInvalidHandle;
+            } else {
+                // kept with the request: a later write of the same item must not change this one
+                Variant value;
+                try {
+                    value = FromOleVariant(pItemValues[i]);
+                } catch (const std::exception&) {
+                }
+                Variant wanted;
+                errors[i] = value.IsEmpty() ? kOpcEBadType : FDataAccess->Edge().WriteValue(entry->canonical, value, wanted);
+                if (errors[i] == S_OK) {
+                    request->FHServers.push_back(phServer[i]);
+                    request->values.push_back(std::move(wanted));
+                }
             }
-            Variant wanted;
-            errors[i] = value.IsEmpty() ? kOpcEBadType : FDataAccess->Edge().WriteValue(entry->canonical, value, wanted);
-            if (errors[i] == S_OK) {
-                request->FHServers.push_back(phServer[i]);
-                request->values.push_back(std::move(wanted));
-            }
+            anyError = anyError || errors[i] != S_OK;
         }
-        anyError = anyError || errors[i] != S_OK;
+        if (!request->FHServers.empty()) Queue(std::move(request), pdwCancelID);
+        *ppErrors = errors.release();
+        return anyError ? S_FALSE : S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
     }
-    if (!request->FHServers.empty()) Queue(std::move(request), pdwCancelID);
-    *ppErrors = errors;
-    return anyError ? S_FALSE : S_OK;
 }
 
 STDMETHODIMP TVelaSGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) {
-    if (!pdwCancelID) return E_INVALIDARG;
-    *pdwCancelID = 0;
-    if (!FDataCallback) return CONNECT_E_NOCONNECTION;
-    if (!Alive() || !FActive) return E_FAIL;
-    bool anyActive = false;
-    for (const auto& item : FServerGroup->OPCItems()) anyActive = anyActive || item->FIsActive;
-    if (!anyActive) return E_FAIL;
-    auto request = std::make_unique<sOPCAsyncIO2>();
-    request->OPCMode = omRefresh;
-    request->dwTransactionID = dwTransactionID;
-    request->DataSource = dwSource;
-    return Queue(std::move(request), pdwCancelID);
+    try {
+        if (!pdwCancelID) return E_INVALIDARG;
+        *pdwCancelID = 0;
+        if (!FDataCallback) return CONNECT_E_NOCONNECTION;
+        if (!Alive() || !FActive) return E_FAIL;
+        bool anyActive = false;
+        for (const auto& item : FServerGroup->OPCItems()) anyActive = anyActive || item->FIsActive;
+        if (!anyActive) return E_FAIL;
+        auto request = std::make_unique<sOPCAsyncIO2>();
+        request->OPCMode = omRefresh;
+        request->dwTransactionID = dwTransactionID;
+        request->DataSource = dwSource;
+        return Queue(std::move(request), pdwCancelID);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
 }
 
 STDMETHODIMP TVelaSGroup::Cancel2(DWORD dwCancelID) {
+    if (!Alive()) return E_FAIL;
     std::lock_guard lock(FLock);
     for (const auto& request : AsyncIOList) {
         if (request->OPCMode == omTimerRefresh || request->pdwCancelID != dwCancelID) continue;
@@ -350,6 +392,7 @@ STDMETHODIMP TVelaSGroup::Cancel2(DWORD dwCancelID) {
 }
 
 STDMETHODIMP TVelaSGroup::SetEnable(BOOL bEnable) {
+    if (!Alive()) return E_FAIL;
     if (!FDataCallback) return CONNECT_E_NOCONNECTION;
     CallBackEnabled = bEnable ? TRUE : FALSE;
     return S_OK;
@@ -357,6 +400,7 @@ STDMETHODIMP TVelaSGroup::SetEnable(BOOL bEnable) {
 
 STDMETHODIMP TVelaSGroup::GetEnable(BOOL* pbEnable) {
     if (!pbEnable) return E_INVALIDARG;
+    if (!Alive()) return E_FAIL;
     if (!FDataCallback) return CONNECT_E_NOCONNECTION;
     *pbEnable = CallBackEnabled;
     return S_OK;
@@ -416,7 +460,9 @@ void TVelaSGroup::AsyncRead(sOPCAsyncIO2& request) {
                                      arrays.times[i]);
     }
     FDataAccess->NoteDataUpdateToClient();
-    FDataCallback->OnReadComplete(request.dwTransactionID, FClientGroup, S_OK, arrays.MasterError(),
+    const SinkRef sink(FDataCallback);
+    if (!sink) return;
+    sink->OnReadComplete(request.dwTransactionID, FClientGroup, S_OK, arrays.MasterError(),
                                   static_cast<DWORD>(count), arrays.clientHandles.data(), arrays.values.data(),
                                   arrays.qualities.data(), arrays.times.data(), arrays.errors.data());
 }
@@ -425,40 +471,18 @@ void TVelaSGroup::AsyncWrite(sOPCAsyncIO2& request) {
     if (!FDataCallback) return;
     const size_t count = request.FHServers.size();
     CallbackArrays arrays(count);
-    std::vector<SItem> entries(count);
-    std::vector<int64_t> lastErrors(count, 0);
-    TVelaItemList list;
+    std::vector<const SItem*> entries(count, nullptr);
     for (size_t i = 0; i < count; ++i) {
-        SItem* entry = ItemOf(request.FHServers[i]);
-        if (!entry) {
-            arrays.errors[i] = kOpcEInvalidHandle;
-            continue;
-        }
-        entries[i] = *entry;
-        TVelaItem& item = *entry->item;
-        lastErrors[i] = item.FLastError;
-        item.FWantValue = request.values[i];
-        item.FTag = static_cast<int32_t>(i);
-        item.FSamplerate = item.FRequesttype;
-        item.FRequesttype = 0;
-        item.FLastError = 0;
-        list.Add(entry->item);
+        entries[i] = ItemOf(request.FHServers[i]);
+        if (!entries[i]) arrays.errors[i] = kOpcEInvalidHandle;  // removed since the request
+        else arrays.clientHandles[i] = ClientHandleOf(*entries[i]->item);
     }
-    try {
-        if (!list.Empty()) FServerGroup->SyncWrite(&list);
-    } catch (...) {
-    }
-    for (size_t i = 0; i < count; ++i) {
-        if (!entries[i].item) continue;
-        TVelaItem& item = *entries[i].item;
-        item.FRequesttype = item.FSamplerate;
-        arrays.clientHandles[i] = ClientHandleOf(item);
-        arrays.errors[i] = WriteError(entries[i]);
-        item.FLastError = lastErrors[i];
-    }
+    WriteItems(entries, request.values, arrays.errors);
     FDataAccess->NoteDataUpdateToClient();
-    FDataCallback->OnWriteComplete(request.dwTransactionID, FClientGroup, arrays.MasterError(),
-                                   static_cast<DWORD>(count), arrays.clientHandles.data(), arrays.errors.data());
+    const SinkRef sink(FDataCallback);
+    if (!sink) return;
+    sink->OnWriteComplete(request.dwTransactionID, FClientGroup, arrays.MasterError(), static_cast<DWORD>(count),
+                          arrays.clientHandles.data(), arrays.errors.data());
 }
 
 void TVelaSGroup::AsyncRefresh(sOPCAsyncIO2& request) {
@@ -488,7 +512,9 @@ void TVelaSGroup::SendDataChange(DWORD transactionId, const std::vector<TVelaIte
         arrays.errors[i] = ItemState(*entries[i], S_OK, true, arrays.values[i], arrays.qualities[i], arrays.times[i]);
     }
     FDataAccess->NoteDataUpdateToClient();
-    FDataCallback->OnDataChange(transactionId, FClientGroup, S_OK, arrays.MasterError(), static_cast<DWORD>(count),
+    const SinkRef sink(FDataCallback);
+    if (!sink) return;
+    sink->OnDataChange(transactionId, FClientGroup, S_OK, arrays.MasterError(), static_cast<DWORD>(count),
                                 arrays.clientHandles.data(), arrays.values.data(), arrays.qualities.data(),
                                 arrays.times.data(), arrays.errors.data());
 }
