@@ -18,18 +18,9 @@ bench=$1
 proxy=$2
 gateway=$3
 shift 3
-scratch=$(mktemp -d)
-settings="$(dirname "$gateway")/vela_gateway.settings"
-server=
-
-cleanup() {
-    [ -n "$server" ] && kill "$server" 2>/dev/null
-    wait 2>/dev/null
-    # The settings file belongs to this run only.
-    if [ -f "$scratch/settings.kept" ]; then mv -f "$scratch/settings.kept" "$settings"; else rm -f "$settings"; fi
-    rm -rf "$scratch"
-}
-trap cleanup EXIT
+source "$root/tests/com/gateway-env.sh"
+begin_gateway_run "$gateway"
+trap end_gateway_run EXIT
 
 # Enough bulk variables for the largest count asked for.
 bulk=10000
@@ -48,26 +39,12 @@ done
 [ "$runs" -eq 0 ] && runs=2
 export UA_BULK="${UA_BULK:-$bulk}"
 
-node --security-revert=CVE-2023-46809 "$root/tools/ua-peer/test-server.js" "$scratch/pki" >"$scratch/ua.log" 2>&1 &
-server=$!
-for _ in $(seq 1 240); do grep -q '^READY ' "$scratch/ua.log" && break; sleep 0.25; done
-port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$scratch/ua.log")
-if [ -z "$port" ]; then
-    cat "$scratch/ua.log"
+start_ua_server
+if ! wait_for_ua_server 60; then
     echo "ERROR the node-opcua demo server did not start"
     exit 1
 fi
-export VELA_UA_URL="opc.tcp://127.0.0.1:$port"
-
-[ -f "$settings" ] && cp -p "$settings" "$scratch/settings.kept"
-cat >"$settings" <<SETTINGS
-# written by gateway-bench.sh for one benchmark run
-url=$VELA_UA_URL
-minupdaterate=100
-# The gateway reads minupdaterate only with these two beside it (their built-in values).
-waittime=5000
-holdtime=0
-SETTINGS
+write_gateway_settings
 
 "$root/tools/wine-prefix.sh" start
 

@@ -21,98 +21,26 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "app/SkeletonServer.h"
 #include "opccomn.h"
 #include "opcda.h"
+#include "tests/support/DaClientSupport.h"
 
 namespace {
+
+using namespace vela::da_client;
 
 std::atomic<const char*> stage{"start"};
 
 void Stage(const char* name) { stage = name; }
-
-std::string Narrow(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) return {};
-    std::string narrow(static_cast<size_t>(length - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.c_str(), -1, narrow.data(), length, nullptr, nullptr);
-    return narrow;
-}
-
-std::string Hex(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(hr));
-    return text;
-}
 
 std::wstring Environment(const wchar_t* name) {
     wchar_t value[2048];
     const DWORD length = GetEnvironmentVariableW(name, value, 2048);
     return length > 0 && length < 2048 ? std::wstring(value, length) : std::wstring();
 }
-
-std::wstring WindowsPath(std::wstring path) {
-    if (!path.empty() && path[0] == L'/') {  // Unix paths of the build tree live on Wine's Z: drive
-        for (wchar_t& c : path)
-            if (c == L'/') c = L'\\';
-        path = L"Z:" + path;
-    }
-    return path;
-}
-
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    ComPtr(const ComPtr&) = delete;
-    ComPtr& operator=(const ComPtr&) = delete;
-    ~ComPtr() { Reset(); }
-    void Reset() {
-        if (T* old = std::exchange(p_, nullptr)) old->Release();
-    }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** put() {
-        Reset();
-        return &p_;
-    }
-    void** put_void() {
-        Reset();
-        return reinterpret_cast<void**>(&p_);
-    }
-    IUnknown** put_unknown() {
-        Reset();
-        return reinterpret_cast<IUnknown**>(&p_);
-    }
-
-private:
-    T* p_ = nullptr;
-};
-
-// Pumps the apartment, so that callbacks come in, until done() or the time is up.
-template <typename Done>
-bool PumpUntil(Done done, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done()) return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)),
-                                  QS_ALLINPUT);
-    }
-}
-
-void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
 
 double Seconds(LARGE_INTEGER from, LARGE_INTEGER to) {
     static const double frequency = [] {
@@ -127,19 +55,6 @@ LARGE_INTEGER Now() {
     LARGE_INTEGER now;
     QueryPerformanceCounter(&now);
     return now;
-}
-
-DWORD FindProcess(const wchar_t* exeName) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    DWORD found = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (_wcsicmp(entry.szExeFile, exeName) == 0 && entry.th32ProcessID != GetCurrentProcessId())
-            found = entry.th32ProcessID;
-    CloseHandle(snapshot);
-    return found;
 }
 
 DWORD ThreadCount(DWORD pid) {
@@ -331,37 +246,18 @@ private:
 };
 
 // ---- set-up ----
-bool RunAndWait(const std::wstring& exe, const wchar_t* arguments, DWORD timeoutMs, DWORD& exitCode) {
-    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    exitCode = STILL_ACTIVE;
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, timeoutMs);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return exitCode != STILL_ACTIVE;
-}
-
 bool RegisterAll(const std::wstring& proxyDll, const std::wstring& gatewayExe) {
-    HMODULE proxy = LoadLibraryW(proxyDll.c_str());
-    if (!proxy) {
-        std::printf("ERROR cannot load %s (error %lu)\n", Narrow(proxyDll).c_str(), GetLastError());
+    const ProxyStubRegistration proxy = RegisterProxyStub(proxyDll);
+    if (!proxy.loaded) {
+        std::printf("ERROR cannot load %s (error %lu)\n", Narrow(proxyDll).c_str(), proxy.loadError);
         return false;
     }
-    using RegisterFn = HRESULT(STDAPICALLTYPE*)();
-    auto registerServer =
-        reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(proxy, "DllRegisterServer")));
-    const HRESULT hr = registerServer ? registerServer() : E_FAIL;
-    if (FAILED(hr)) {
-        std::printf("ERROR DllRegisterServer of the proxy/stub DLL returned %s\n", Hex(hr).c_str());
+    if (FAILED(proxy.hr)) {
+        std::printf("ERROR DllRegisterServer of the proxy/stub DLL returned %s\n", HrText(proxy.hr).c_str());
         return false;
     }
     DWORD exitCode = STILL_ACTIVE;
-    if (!RunAndWait(gatewayExe, L"/RegServer", 30000, exitCode) || exitCode != 0) {
+    if (!RegisterGateway(gatewayExe, exitCode) || exitCode != 0) {
         std::printf("ERROR vela_gateway.exe /RegServer ended with %lu\n", exitCode);
         return false;
     }
@@ -412,10 +308,10 @@ Figures Measure(DWORD itemCount, const Options& options, const std::vector<Conte
     LARGE_INTEGER started = Now();
     HRESULT hr = CoCreateInstance(vela::app::kSkeletonClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
                                   server.put_void());
-    std::printf("  %-34s %.0f ms (%s)\n", "CoCreateInstance", Seconds(started, Now()) * 1000, Hex(hr).c_str());
+    std::printf("  %-34s %.0f ms (%s)\n", "CoCreateInstance", Seconds(started, Now()) * 1000, HrText(hr).c_str());
     if (FAILED(hr) || !server) {
         std::printf("ERROR CoCreateInstance(CLSID of the gateway, CLSCTX_LOCAL_SERVER, IID_IOPCServer) returned %s\n",
-                    Hex(hr).c_str());
+                    HrText(hr).c_str());
         return figures;
     }
     const DWORD gatewayPid = FindProcess(L"vela_gateway.exe");
@@ -432,11 +328,11 @@ Figures Measure(DWORD itemCount, const Options& options, const std::vector<Conte
     ComPtr<IUnknown> group;
     hr = server->AddGroup(L"Bench", TRUE, 100, 1, nullptr, nullptr, 0x800, &groupHandle, &revisedRate, IID_IUnknown,
                           group.put_unknown());
-    std::printf("  %-34s %s, revised rate %lu ms\n", "AddGroup", Hex(hr).c_str(), revisedRate);
+    std::printf("  %-34s %s, revised rate %lu ms\n", "AddGroup", HrText(hr).c_str(), revisedRate);
     ComPtr<IOPCItemMgt> itemMgt;
     if (group) group->QueryInterface(IID_IOPCItemMgt, itemMgt.put_void());
     if (FAILED(hr) || !itemMgt) {
-        std::printf("ERROR AddGroup returned %s%s\n", Hex(hr).c_str(), itemMgt ? "" : " (no IOPCItemMgt)");
+        std::printf("ERROR AddGroup returned %s%s\n", HrText(hr).c_str(), itemMgt ? "" : " (no IOPCItemMgt)");
         group.Reset();
         server.Reset();
         if (gateway) CloseHandle(gateway);
@@ -486,11 +382,11 @@ Figures Measure(DWORD itemCount, const Options& options, const std::vector<Conte
     }
     CoTaskMemFree(results);
     CoTaskMemFree(errors);
-    std::printf("  %-34s %.1f ms (%s; %lu added, %lu failed)\n", "AddItems", figures.addItemsMs, Hex(hr).c_str(),
+    std::printf("  %-34s %.1f ms (%s; %lu added, %lu failed)\n", "AddItems", figures.addItemsMs, HrText(hr).c_str(),
                 itemCount - failed, failed);
     if (failed)
         std::printf("ERROR AddItems: %lu items failed, the first %ls with %s\n", failed, ids[firstFailed].c_str(),
-                    Hex(firstError).c_str());
+                    HrText(firstError).c_str());
 
     Stage("Advise");
     auto* sink = new CountingSink(itemCount);
@@ -503,7 +399,7 @@ Figures Measure(DWORD itemCount, const Options& options, const std::vector<Conte
     if (SUCCEEDED(adviseHr) && point) adviseHr = point->Advise(static_cast<IOPCDataCallback*>(sink), &cookie);
     if (FAILED(adviseHr) || !cookie)
         std::printf("ERROR connecting the data callback (QueryInterface/FindConnectionPoint/Advise) returned %s\n",
-                    Hex(adviseHr).c_str());
+                    HrText(adviseHr).c_str());
 
     if (SUCCEEDED(hr) && cookie) {
         Stage("warm-up");
@@ -569,10 +465,10 @@ Figures Measure(DWORD itemCount, const Options& options, const std::vector<Conte
         PrintContext(context, context0, window);
         if (sink->masterErrors)
             std::printf("  note: %llu callbacks with a failed master error, the first %s\n",
-                        static_cast<unsigned long long>(sink->masterErrors), Hex(sink->firstMasterError).c_str());
+                        static_cast<unsigned long long>(sink->masterErrors), HrText(sink->firstMasterError).c_str());
         if (sink->itemErrors)
             std::printf("  note: %llu item entries with a failed error, the first %s\n",
-                        static_cast<unsigned long long>(sink->itemErrors), Hex(sink->firstItemError).c_str());
+                        static_cast<unsigned long long>(sink->itemErrors), HrText(sink->firstItemError).c_str());
         if (sink->badQuality)
             std::printf("  note: %llu item entries not of good quality, the first 0x%02x\n",
                         static_cast<unsigned long long>(sink->badQuality), sink->firstBadQuality);
@@ -589,7 +485,7 @@ Figures Measure(DWORD itemCount, const Options& options, const std::vector<Conte
     Stage("release");
     if (point && cookie) {
         const HRESULT unadviseHr = point->Unadvise(cookie);
-        if (FAILED(unadviseHr)) std::printf("ERROR Unadvise returned %s\n", Hex(unadviseHr).c_str());
+        if (FAILED(unadviseHr)) std::printf("ERROR Unadvise returned %s\n", HrText(unadviseHr).c_str());
     }
     point.Reset();
     container.Reset();
@@ -599,7 +495,7 @@ Figures Measure(DWORD itemCount, const Options& options, const std::vector<Conte
     started = Now();
     const HRESULT removeHr = server->RemoveGroup(groupHandle, FALSE);
     std::printf("  %-34s %.0f ms (%s)%s\n", "RemoveGroup after the release", Seconds(started, Now()) * 1000,
-                Hex(removeHr).c_str(),
+                HrText(removeHr).c_str(),
                 removeHr == E_INVALIDARG ? ": the gateway had dropped the group with its last reference" : "");
     server.Reset();
     // The gateway lingers a few seconds after its last object; a fresh process per run keeps runs apart.

@@ -578,23 +578,14 @@ void CheckTwoClients(IOPCServer* server, const std::wstring& selfExe) {
     Advised advised;
     advised.Advise(group.unknown.get(), sinkRef.get(), IID_IOPCDataCallback);
 
-    std::wstring commandLine = L"\"" + selfExe + L"\" /second-client";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
-    const bool started =
-        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    const bool started = StartProcess(selfExe, L"/second-client", process);
     Check(started, "a second client process starts");
     const size_t from = sink->calls.size();
     DWORD exitCode = 2000;
-    if (started) {
-        PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, 60000);
-        if (!GetExitCodeProcess(process.hProcess, &exitCode) || exitCode == STILL_ACTIVE) {
-            Info("the second client did not end in time");
-            exitCode = 2000;
-        }
-        CloseHandle(process.hThread);
-        CloseHandle(process.hProcess);
+    if (started && !FinishProcess(process, 60000, exitCode)) {
+        Info("the second client did not end in time");
+        exitCode = 2000;
     }
     size_t mine = 0;
     for (size_t i = from; i < sink->calls.size(); ++i)

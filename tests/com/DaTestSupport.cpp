@@ -1,7 +1,5 @@
 #include "tests/com/DaTestSupport.h"
 
-#include <tlhelp32.h>
-
 #include <atomic>
 #include <cmath>
 #include <cstdarg>
@@ -46,21 +44,6 @@ void Info(const char* format, ...) {
 int Failures() { return failures; }
 void SetArea(const char* name) { area = name; }
 const char* CurrentArea() { return area; }
-
-std::string Narrow(const wchar_t* text) {
-    if (!text) return "(null)";
-    const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) return {};
-    std::string narrow(static_cast<size_t>(length - 1), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow.data(), length, nullptr, nullptr);
-    return narrow;
-}
-
-std::string HrText(HRESULT hr) {
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(hr));
-    return text;
-}
 
 std::string VariantText(const VARIANT& value) {
     char head[32];
@@ -209,8 +192,6 @@ HRESULT AddItemsTo(Group& group, const std::vector<ItemSpec>& specs, std::vector
     return hr;
 }
 
-void PumpFor(DWORD ms) { PumpUntil([] { return false; }, ms); }
-
 ULONGLONG Ticks(const FILETIME& time) {
     return (static_cast<ULONGLONG>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
 }
@@ -224,28 +205,6 @@ ULONGLONG UtcNowTicks() {
 double SecondsFromNow(const FILETIME& time) {
     const double difference = static_cast<double>(UtcNowTicks()) - static_cast<double>(Ticks(time));
     return std::fabs(difference) / 1e7;
-}
-
-std::wstring WindowsPath(std::wstring path) {
-    if (!path.empty() && path[0] == L'/') {  // a Unix path of the build tree: Wine's Z: drive
-        for (wchar_t& c : path)
-            if (c == L'/') c = L'\\';
-        path = L"Z:" + path;
-    }
-    return path;
-}
-
-DWORD FindProcess(const wchar_t* exeName) {
-    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot == INVALID_HANDLE_VALUE) return 0;
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    DWORD found = 0;
-    for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry))
-        if (_wcsicmp(entry.szExeFile, exeName) == 0 && entry.th32ProcessID != GetCurrentProcessId())
-            found = entry.th32ProcessID;
-    CloseHandle(snapshot);
-    return found;
 }
 
 }  // namespace vela::e2e

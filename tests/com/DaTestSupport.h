@@ -1,6 +1,6 @@
 #pragma once
 // What every check of the DA test client shares: printing checks, owning COM pointers and task
-// memory, pumping the apartment while waiting, values and times.
+// memory, pumping the apartment while waiting (with the benchmark client), values and times.
 #include <windows.h>
 #include <objbase.h>
 #include <oleauto.h>
@@ -13,8 +13,19 @@
 
 #include "opccomn.h"
 #include "opcda.h"
+#include "tests/support/DaClientSupport.h"
 
 namespace vela::e2e {
+
+using vela::da_client::ComPtr;
+using vela::da_client::FindProcess;
+using vela::da_client::FinishProcess;
+using vela::da_client::HrText;
+using vela::da_client::Narrow;
+using vela::da_client::PumpFor;
+using vela::da_client::PumpUntil;
+using vela::da_client::StartProcess;
+using vela::da_client::WindowsPath;
 
 // Result codes and qualities of the published OPC DA 2.0 interfaces.
 inline constexpr HRESULT kInvalidHandle = static_cast<HRESULT>(0xC0040001);
@@ -49,38 +60,9 @@ int Failures();
 void SetArea(const char* area);
 const char* CurrentArea();
 
-std::string Narrow(const wchar_t* text);
-std::string HrText(HRESULT hr);
 std::string VariantText(const VARIANT& value);
 
 // ---- ownership ----
-template <typename T>
-class ComPtr {
-public:
-    ComPtr() = default;
-    explicit ComPtr(T* attach) : p_(attach) {}
-    ComPtr(const ComPtr& other) : p_(other.p_) { if (p_) p_->AddRef(); }
-    ComPtr(ComPtr&& other) noexcept : p_(std::exchange(other.p_, nullptr)) {}
-    ComPtr& operator=(ComPtr other) noexcept { std::swap(p_, other.p_); return *this; }
-    ~ComPtr() { Reset(); }
-    void Reset() { if (T* old = std::exchange(p_, nullptr)) old->Release(); }
-    T* get() const { return p_; }
-    T* operator->() const { return p_; }
-    explicit operator bool() const { return p_ != nullptr; }
-    T** put() { Reset(); return &p_; }
-    void** put_void() { return reinterpret_cast<void**>(put()); }
-    IUnknown** put_unknown() { Reset(); return reinterpret_cast<IUnknown**>(&p_); }
-    template <typename U>
-    ComPtr<U> As(REFIID iid) const {
-        ComPtr<U> other;
-        if (p_) p_->QueryInterface(iid, other.put_void());
-        return other;
-    }
-
-private:
-    T* p_ = nullptr;
-};
-
 // Task memory handed out by the server: freed with the task allocator.
 template <typename T>
 class TaskMem {
@@ -194,34 +176,10 @@ HRESULT AddItemsTo(Group& group, const std::vector<ItemSpec>& specs, std::vector
                    std::vector<HRESULT>* errors = nullptr, std::vector<VARTYPE>* canonical = nullptr,
                    std::vector<DWORD>* rights = nullptr);
 
-// ---- waiting ----
-// Pumps the apartment (incoming callbacks) until done() or the time is up.
-template <typename Done>
-bool PumpUntil(Done done, DWORD timeoutMs) {
-    const ULONGLONG end = GetTickCount64() + timeoutMs;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        if (done()) return true;
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end) return false;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(std::min<ULONGLONG>(end - now, 20)),
-                                  QS_ALLINPUT);
-    }
-}
-void PumpFor(DWORD ms);
-
 // ---- time ----
 ULONGLONG Ticks(const FILETIME& time);
 ULONGLONG UtcNowTicks();
 // Distance between a time stamp and now, in seconds.
 double SecondsFromNow(const FILETIME& time);
-
-// ---- processes ----
-std::wstring WindowsPath(std::wstring path);
-DWORD FindProcess(const wchar_t* exeName);
 
 }  // namespace vela::e2e

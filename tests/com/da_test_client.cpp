@@ -38,36 +38,17 @@ bool WaitForGatewayExit(DWORD timeoutMs) {
     return PumpUntil([] { return FindProcess(L"vela_gateway.exe") == 0; }, timeoutMs);
 }
 
-bool RunAndWait(const std::wstring& exe, const wchar_t* arguments, DWORD timeoutMs, DWORD& exitCode) {
-    std::wstring commandLine = L"\"" + exe + L"\" " + arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process{};
-    exitCode = 1;
-    if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    PumpUntil([&] { return WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; }, timeoutMs);
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return exitCode != STILL_ACTIVE;
-}
-
 bool RegisterAll(const std::wstring& proxyDll, const std::wstring& gatewayExe) {
-    HMODULE proxy = LoadLibraryW(proxyDll.c_str());
-    if (!proxy) {
-        std::printf("cannot load %s (error %lu)\n", Narrow(proxyDll.c_str()).c_str(), GetLastError());
+    const vela::da_client::ProxyStubRegistration proxy = vela::da_client::RegisterProxyStub(proxyDll);
+    if (!proxy.loaded) {
+        std::printf("cannot load %s (error %lu)\n", Narrow(proxyDll).c_str(), proxy.loadError);
         return false;
     }
-    using RegisterFn = HRESULT(STDAPICALLTYPE*)();
-    auto registerServer =
-        reinterpret_cast<RegisterFn>(reinterpret_cast<void*>(GetProcAddress(proxy, "DllRegisterServer")));
-    const HRESULT hr = registerServer ? registerServer() : E_FAIL;
-    CheckHr(hr, S_OK, "proxy/stub DLL registered");
-    DWORD exitCode = 1;
-    RunAndWait(gatewayExe, L"/RegServer", 30000, exitCode);
+    CheckHr(proxy.hr, S_OK, "proxy/stub DLL registered");
+    DWORD exitCode = STILL_ACTIVE;
+    vela::da_client::RegisterGateway(gatewayExe, exitCode);
     Check(exitCode == 0, "gateway registered with /RegServer");
-    return SUCCEEDED(hr) && exitCode == 0;
+    return SUCCEEDED(proxy.hr) && exitCode == 0;
 }
 
 ComPtr<IOPCServer> CreateGateway(const char* what) {
@@ -95,12 +76,8 @@ void CheckShutdownNotice(const std::wstring& gatewayExe) {
         CheckHr(point->Advise(sinkRef.get(), &cookie), S_OK, "Advise of a shutdown sink");
         CheckHr(point->Advise(sinkRef.get(), &secondCookie), CONNECT_E_ADVISELIMIT, "a second sink is refused");
     }
-    std::wstring commandLine = L"\"" + gatewayExe + L"\" /stop";
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION stop{};
-    const bool stopStarted =
-        CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &stop);
+    const bool stopStarted = StartProcess(gatewayExe, L"/stop", stop);
     Check(stopStarted, "the stop request is sent");
     Check(PumpUntil([&] { return sink->calls > 0; }, 20000), "ShutdownRequest arrives");
     Check(sink->calls == 1 && sink->reason == L"Terminated by Server.", "once, with the reason text");
@@ -110,12 +87,9 @@ void CheckShutdownNotice(const std::wstring& gatewayExe) {
     server.Reset();
     Check(WaitForGatewayExit(20000), "the server ends once its client let go");
     if (stopStarted) {
-        PumpUntil([&] { return WaitForSingleObject(stop.hProcess, 0) == WAIT_OBJECT_0; }, 20000);
-        DWORD exitCode = 1;
-        GetExitCodeProcess(stop.hProcess, &exitCode);
+        DWORD exitCode = STILL_ACTIVE;
+        FinishProcess(stop, 20000, exitCode);
         Check(exitCode == 0, "the stop request saw the gateway end");
-        CloseHandle(stop.hThread);
-        CloseHandle(stop.hProcess);
     }
 }
 

@@ -8,44 +8,24 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 client=$1
 proxy=$2
 gateway=$3
-scratch=$(mktemp -d)
-settings="$(dirname "$gateway")/vela_gateway.settings"
-server=
+source "$root/tests/com/gateway-env.sh"
+begin_gateway_run "$gateway"
 watcher=
 
 cleanup() {
     [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
-    [ -n "$server" ] && kill "$server" 2>/dev/null
-    wait 2>/dev/null
-    # The settings file belongs to this run only.
-    if [ -f "$scratch/settings.kept" ]; then mv -f "$scratch/settings.kept" "$settings"; else rm -f "$settings"; fi
-    rm -rf "$scratch"
+    end_gateway_run
 }
 trap cleanup EXIT
 
-node --security-revert=CVE-2023-46809 "$root/tools/ua-peer/test-server.js" "$scratch/pki" >"$scratch/ua.log" 2>&1 &
-server=$!
+start_ua_server
 disown "$server"  # killed on purpose later: no job notice for it
-for _ in $(seq 1 160); do grep -q '^READY ' "$scratch/ua.log" && break; sleep 0.25; done
-port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$scratch/ua.log")
-if [ -z "$port" ]; then
-    cat "$scratch/ua.log"
+if ! wait_for_ua_server 40; then
     echo "the node-opcua test server did not start"
     echo "RESULT: FAILED"
     exit 1
 fi
-export VELA_UA_URL="opc.tcp://127.0.0.1:$port"
-
-[ -f "$settings" ] && cp -p "$settings" "$scratch/settings.kept"
-cat >"$settings" <<SETTINGS
-# written by gateway-e2e.sh for one test run
-url=$VELA_UA_URL
-minupdaterate=100
-# the group takes the minimum rate only when these two are numbers as well
-waittime=5000
-holdtime=0
-maxgroupcount=6
-SETTINGS
+write_gateway_settings maxgroupcount=6
 
 # A crash, not an orderly shutdown: the gateway must notice the lost connection itself.
 export VELA_E2E_KILL_FILE="$scratch/kill-ua-server"
