@@ -18,6 +18,8 @@ void CheckDataChanges(IOPCServer* server);
 void CheckBrowse(IOPCServer* server);
 void CheckProperties(IOPCServer* server);
 // A second client process (this program started with /second-client) beside this one.
+// A client that does what clients should not: handles twice, huge counts and ids, unadvising inside a callback.
+void CheckHostileClient(IOPCServer* server);
 void CheckTwoClients(IOPCServer* server, const std::wstring& selfExe);
 // The body of that second client; its exit code is the number of data changes it saw (or 1000+).
 int RunSecondClient();

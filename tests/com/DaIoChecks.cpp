@@ -664,4 +664,120 @@ void CheckRemoteLost(IOPCServer* server, const std::wstring& killFile) {
     DropGroup(server, group);
 }
 
+namespace {
+
+// A sink that cuts its own connection from inside its first data change, as a closing client does.
+class UnadvisingSink final : public IOPCDataCallback, public SinkBase {
+public:
+    ComPtr<IConnectionPoint> point;
+    DWORD cookie = 0;
+    int dataChanges = 0;
+    HRESULT unadvised = E_FAIL;
+
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IOPCDataCallback) {
+            *object = static_cast<IOPCDataCallback*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
+    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
+    STDMETHODIMP OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
+                              HRESULT*) override {
+        if (++dataChanges == 1 && point && cookie) {
+            unadvised = point->Unadvise(cookie);
+            cookie = 0;
+        }
+        return S_OK;
+    }
+    STDMETHODIMP OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
+                                HRESULT*) override {
+        return S_OK;
+    }
+    STDMETHODIMP OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override { return S_OK; }
+    STDMETHODIMP OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+};
+
+}  // namespace
+
+void CheckHostileClient(IOPCServer* server) {
+    Group group = AddGroup(server, L"Hostile", TRUE, 100, 70);
+    CheckHr(group.added, S_OK, "AddGroup \"Hostile\" (active, 100 ms)");
+    if (FAILED(group.added) || !group.sync || !group.items) return;
+    std::vector<OPCHANDLE> handles;
+    std::vector<HRESULT> errors;
+    AddItemsTo(group, {{Node(L"Demo.Static.Scalars.Int16"), 71, VT_BSTR}, {Node(L"Demo.Dynamic.Fast"), 72}}, handles,
+               &errors);
+    if (!CheckHr(errors[0], S_OK, "AddItems Int16 (as VT_BSTR) and Fast")) {
+        DropGroup(server, group);
+        return;
+    }
+    // One handle twice in a write: written once with the last value, a result at each position,
+    // the requested type kept.
+    {
+        std::vector<Variant> values(2);
+        values[0].get()->vt = VT_I4;
+        values[0].get()->lVal = 12;
+        values[1].get()->vt = VT_I4;
+        values[1].get()->lVal = 13;
+        std::vector<HRESULT> results;
+        WriteItems(group, {handles[0], handles[0]}, values, results);
+        Check(results.size() == 2 && results[0] == S_OK && results[1] == S_OK,
+              "a handle written twice in one call: a result at both positions");
+        std::vector<ReadResult> read;
+        ReadItems(group, OPC_DS_DEVICE, {handles[0]}, read);
+        Check(!read.empty() && read[0].error == S_OK && read[0].value->vt == VT_BSTR &&
+                  std::wcscmp(read[0].value->bstrVal, L"13") == 0,
+              "the last value is written, and the item still reads in its requested type (\"13\")");
+        TaskMem<HRESULT> activeErrors;
+        OPCHANDLE twice[] = {handles[1], handles[1]};
+        CheckHr(group.items->SetActiveState(2, twice, TRUE, activeErrors.put()), S_OK,
+                "SetActiveState with a handle twice");
+    }
+    // A count far beyond the list is no allocation size.
+    {
+        ComPtr<IUnknown> unknown;
+        group.items->CreateEnumerator(IID_IEnumOPCItemAttributes, unknown.put());
+        ComPtr<IEnumOPCItemAttributes> attributes;
+        if (unknown) unknown->QueryInterface(IID_IEnumOPCItemAttributes, attributes.put_void());
+        OPCITEMATTRIBUTES* array = nullptr;
+        ULONG fetched = 0;
+        const ULONGLONG started = GetTickCount64();
+        const HRESULT hr = attributes ? attributes->Next(200000000, &array, &fetched) : E_POINTER;
+        Check(hr == 1781 && fetched == 2 && GetTickCount64() - started < 5000,
+              "IEnumOPCItemAttributes::Next(200,000,000) gives the 2 items at once");
+        if (array) FreeAttributes(array, fetched);
+    }
+    // An item id of 100,000 characters
+    {
+        std::vector<OPCHANDLE> none;
+        std::vector<HRESULT> refused;
+        AddItemsTo(group, {{L"ns=1;s=" + std::wstring(100000, L'x'), 73}}, none, &refused);
+        Check(!refused.empty() && (refused[0] == kUnknownItemId || refused[0] == kInvalidItemId),
+              "an item id of 100,000 characters is refused for that item");
+    }
+    // The sink unadvises from inside its first data change.
+    {
+        auto* sink = new UnadvisingSink();
+        ComPtr<IUnknown> sinkRef(static_cast<IOPCDataCallback*>(sink));
+        ComPtr<IConnectionPointContainer> container;
+        group.unknown->QueryInterface(IID_IConnectionPointContainer, container.put_void());
+        if (container) container->FindConnectionPoint(IID_IOPCDataCallback, sink->point.put());
+        const HRESULT advised = sink->point ? sink->point->Advise(sinkRef.get(), &sink->cookie) : E_POINTER;
+        CheckHr(advised, S_OK, "Advise of a sink that unadvises in its callback");
+        PumpUntil([&] { return sink->dataChanges > 0; }, 5000);
+        PumpFor(500);
+        Check(sink->dataChanges == 1 && sink->unadvised == S_OK, "it unadvised inside OnDataChange, and no more came");
+        OPCSERVERSTATUS* status = nullptr;
+        CheckHr(server->GetStatus(&status), S_OK, "the gateway still answers");
+        if (status) FreeStatus(status);
+        sink->point.Reset();
+    }
+    CheckHr(DropGroup(server, group), S_OK, "RemoveGroup \"Hostile\"");
+}
+
 }  // namespace vela::e2e

@@ -154,6 +154,8 @@ int wmain(int argc, wchar_t** argv) {
             CheckBrowse(server.get());
             Section("Item properties");
             CheckProperties(server.get());
+            Section("A hostile client");
+            CheckHostileClient(server.get());
             Section("Two clients at once");
             CheckTwoClients(server.get(), SelfPath());
             Section("Remote server lost");
