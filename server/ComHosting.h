@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <string>
 
 namespace vela::server {
@@ -53,6 +54,18 @@ public:
 private:
     std::atomic<long> refs_{1};
 };
+
+// Runs a COM method's body: no exception crosses the COM boundary.
+template <class Body>
+HRESULT ComCall(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    } catch (...) {
+        return E_FAIL;
+    }
+}
 
 // Copies text into memory of the COM task allocator; nullptr when out of memory.
 wchar_t* TaskMemString(const std::wstring& text);

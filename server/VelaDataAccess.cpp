@@ -332,19 +332,15 @@ HRESULT VelaDataAccess::GroupByName(LPCWSTR name, REFIID riid, LPUNKNOWN* ppUnk)
 }
 
 STDMETHODIMP VelaDataAccess::GetGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (ppUnk) *ppUnk = nullptr;
         if (!szName || !*szName) return E_INVALIDARG;
         return GroupByName(szName, riid, ppUnk);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP VelaDataAccess::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!ppServerStatus) return E_INVALIDARG;
         *ppServerStatus = nullptr;
         auto* status = static_cast<OPCSERVERSTATUS*>(CoTaskMemAlloc(sizeof(OPCSERVERSTATUS)));
@@ -385,15 +381,11 @@ STDMETHODIMP VelaDataAccess::GetStatus(OPCSERVERSTATUS** ppServerStatus) {
         }
         *ppServerStatus = status;
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP VelaDataAccess::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!FOPCGroups.RemoveHandle(hServerGroup)) return E_INVALIDARG;
         TVelaSGroup* group = FOPCGroups.FindGroupByHandle(hServerGroup);
         if (!group) return S_OK;
@@ -402,11 +394,7 @@ STDMETHODIMP VelaDataAccess::RemoveGroup(OPCHANDLE hServerGroup, BOOL bForce) {
         FOPCGroups.DeleteFromList(group);
         FOPCRemovedGroups.Add(group);
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP VelaDataAccess::CreateGroupEnumerator(OPCENUMSCOPE dwScope, REFIID riid, LPUNKNOWN* ppUnk) {
@@ -468,7 +456,7 @@ STDMETHODIMP VelaDataAccess::QueryAvailableLocaleIDs(DWORD* pdwCount, LCID** pdw
 }
 
 STDMETHODIMP VelaDataAccess::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!ppString) return E_INVALIDARG;
         std::wstring text = OPCErrorText(dwError);
         // a UA status code the system has no text for: the UA text
@@ -480,11 +468,7 @@ STDMETHODIMP VelaDataAccess::GetErrorString(HRESULT dwError, LPWSTR* ppString) {
         }
         *ppString = TaskMemString(text);
         return *ppString ? S_OK : E_OUTOFMEMORY;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP VelaDataAccess::SetClientName(LPCWSTR szName) {
@@ -495,17 +479,13 @@ STDMETHODIMP VelaDataAccess::SetClientName(LPCWSTR szName) {
 // --- IOPCServerPublicGroups ---
 
 STDMETHODIMP VelaDataAccess::GetPublicGroupByName(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
-    try {
+    return ComCall([&]() -> HRESULT {
         return GroupByName(szName, riid, ppUnk);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP VelaDataAccess::RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bForce) {
-    try {
+    return ComCall([&]() -> HRESULT {
         TVelaSGroup* group = FOPCGroups.FindGroupByHandle(hServerGroup);
         if (!group || !FOPCGroups.HasHandle(hServerGroup) || !group->IsPublic()) return E_INVALIDARG;
         FOPCGroups.RemoveHandle(hServerGroup);
@@ -513,11 +493,7 @@ STDMETHODIMP VelaDataAccess::RemovePublicGroup(OPCHANDLE hServerGroup, BOOL bFor
         FOPCGroups.DeleteFromList(group);
         FOPCRemovedGroups.Add(group);
         return inUse ? kOpcSInUse : S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 // --- IConnectionPointContainer ---

@@ -251,7 +251,7 @@ STDMETHODIMP TVelaSGroup::GetState(DWORD* pUpdateRate, BOOL* pActive, LPWSTR* pp
 STDMETHODIMP TVelaSGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedUpdateRate, BOOL* pActive,
                                    LONG* pTimeBias, FLOAT* pPercentDeadband, DWORD* pLCID,
                                    OPCHANDLE* phClientGroup) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!Alive()) return E_FAIL;
         bool unsupportedRate = false;
         if (pRequestedUpdateRate) SetUpdateRate(*pRequestedUpdateRate);
@@ -266,15 +266,11 @@ STDMETHODIMP TVelaSGroup::SetState(DWORD* pRequestedUpdateRate, DWORD* pRevisedU
         }
         const HRESULT applied = ApplyState();
         return unsupportedRate ? kOpcSUnsupportedRate : applied;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::SetName(LPCWSTR szName) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!Alive()) return E_FAIL;
         if (!szName || !*szName) return E_INVALIDARG;
         if (FDataAccess->Groups().FindGroupByName(szName)) return kOpcEDuplicateName;
@@ -284,11 +280,7 @@ STDMETHODIMP TVelaSGroup::SetName(LPCWSTR szName) {
         } catch (...) {
         }
         return S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::CloneGroup(LPCWSTR szName, REFIID riid, LPUNKNOWN* ppUnk) {
@@ -417,7 +409,7 @@ void TVelaSGroup::CheckDefinitions(DWORD count, const OPCITEMDEF* items, HRESULT
 
 STDMETHODIMP TVelaSGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITEMRESULT** ppAddResults,
                                    HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!ppAddResults || !ppErrors) return E_INVALIDARG;
         *ppAddResults = nullptr;
         *ppErrors = nullptr;
@@ -481,16 +473,12 @@ STDMETHODIMP TVelaSGroup::AddItems(DWORD dwCount, OPCITEMDEF* pItemArray, OPCITE
         browser.Trim();
         *ppAddResults = results.release();
         return FinishPerItem(dwCount, errors, ppErrors);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, BOOL, OPCITEMRESULT** ppValidationResults,
                                         HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!ppValidationResults || !ppErrors) return E_INVALIDARG;
         *ppValidationResults = nullptr;
         *ppErrors = nullptr;
@@ -522,15 +510,11 @@ STDMETHODIMP TVelaSGroup::ValidateItems(DWORD dwCount, OPCITEMDEF* pItemArray, B
         browser.Trim();
         *ppValidationResults = results.release();
         return FinishPerItem(dwCount, errors, ppErrors);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         std::unique_ptr<TaskMemArray<HRESULT>> errors;
         if (const HRESULT hr = StartPerItem(dwCount, phServer, true, ppErrors, errors); hr != S_OK) return hr;
         if (!Alive()) return E_FAIL;
@@ -563,15 +547,11 @@ STDMETHODIMP TVelaSGroup::RemoveItems(DWORD dwCount, OPCHANDLE* phServer, HRESUL
             }
         }
         return FinishPerItem(dwCount, *errors, ppErrors);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOOL bActive, HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         std::unique_ptr<TaskMemArray<HRESULT>> errors;
         if (const HRESULT hr = StartPerItem(dwCount, phServer, true, ppErrors, errors); hr != S_OK) return hr;
         if (!Alive()) return E_FAIL;
@@ -608,16 +588,12 @@ STDMETHODIMP TVelaSGroup::SetActiveState(DWORD dwCount, OPCHANDLE* phServer, BOO
         *ppErrors = errors->release();
         // read-only and write-only items are reported but do not fail the call
         return refused || unknown ? S_FALSE : S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, OPCHANDLE* phClient,
                                            HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         std::unique_ptr<TaskMemArray<HRESULT>> errors;
         if (const HRESULT hr = StartPerItem(dwCount, phServer, phClient != nullptr, ppErrors, errors); hr != S_OK)
             return hr;
@@ -629,16 +605,12 @@ STDMETHODIMP TVelaSGroup::SetClientHandles(DWORD dwCount, OPCHANDLE* phServer, O
                 (*errors)[i] = kOpcEInvalidHandle;
         }
         return FinishPerItem(dwCount, *errors, ppErrors);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTYPE* pRequestedDatatypes,
                                        HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         std::unique_ptr<TaskMemArray<HRESULT>> errors;
         if (const HRESULT hr = StartPerItem(dwCount, phServer, pRequestedDatatypes != nullptr, ppErrors, errors);
             hr != S_OK)
@@ -658,11 +630,7 @@ STDMETHODIMP TVelaSGroup::SetDatatypes(DWORD dwCount, OPCHANDLE* phServer, VARTY
             }
         }
         return FinishPerItem(dwCount, *errors, ppErrors);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::CreateEnumerator(REFIID, LPUNKNOWN* ppUnk) {

@@ -143,7 +143,7 @@ HRESULT TVelaSGroup::ClientWriteValue(const SItem& entry, const VARIANT& value, 
 
 STDMETHODIMP TVelaSGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE* phServer,
                                OPCITEMSTATE** ppItemValues, HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!ppItemValues || !ppErrors) return E_INVALIDARG;
         *ppItemValues = nullptr;
         *ppErrors = nullptr;
@@ -189,11 +189,7 @@ STDMETHODIMP TVelaSGroup::Read(OPCDATASOURCE dwSource, DWORD dwCount, OPCHANDLE*
         *ppItemValues = states.release();
         *ppErrors = errors.release();
         return anyError ? S_FALSE : S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 void TVelaSGroup::WriteItems(const std::vector<const SItem*>& entries, const std::vector<Variant>& values,
@@ -226,7 +222,7 @@ void TVelaSGroup::WriteItems(const std::vector<const SItem*>& entries, const std
 }
 
 STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!ppErrors) return E_INVALIDARG;
         *ppErrors = nullptr;
         if (dwCount == 0 || !phServer || !pItemValues) return E_INVALIDARG;
@@ -254,11 +250,7 @@ STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pIt
         }
         *ppErrors = errors.release();
         return anyError ? S_FALSE : S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 // --- IOPCAsyncIO2 ---
@@ -284,7 +276,7 @@ bool TVelaSGroup::QueueEmpty() {
 
 STDMETHODIMP TVelaSGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTransactionID, DWORD* pdwCancelID,
                                HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!ppErrors || !pdwCancelID) return E_INVALIDARG;
         *ppErrors = nullptr;
         *pdwCancelID = 0;
@@ -306,16 +298,12 @@ STDMETHODIMP TVelaSGroup::Read(DWORD dwCount, OPCHANDLE* phServer, DWORD dwTrans
         if (!request->FHServers.empty()) Queue(std::move(request), pdwCancelID);
         *ppErrors = errors.release();
         return anyError ? S_FALSE : S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pItemValues, DWORD dwTransactionID,
                                 DWORD* pdwCancelID, HRESULT** ppErrors) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!ppErrors || !pdwCancelID) return E_INVALIDARG;
         *ppErrors = nullptr;
         *pdwCancelID = 0;
@@ -352,15 +340,11 @@ STDMETHODIMP TVelaSGroup::Write(DWORD dwCount, OPCHANDLE* phServer, VARIANT* pIt
         if (!request->FHServers.empty()) Queue(std::move(request), pdwCancelID);
         *ppErrors = errors.release();
         return anyError ? S_FALSE : S_OK;
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID, DWORD* pdwCancelID) {
-    try {
+    return ComCall([&]() -> HRESULT {
         if (!pdwCancelID) return E_INVALIDARG;
         *pdwCancelID = 0;
         if (!FDataCallback) return CONNECT_E_NOCONNECTION;
@@ -373,11 +357,7 @@ STDMETHODIMP TVelaSGroup::Refresh2(OPCDATASOURCE dwSource, DWORD dwTransactionID
         request->dwTransactionID = dwTransactionID;
         request->DataSource = dwSource;
         return Queue(std::move(request), pdwCancelID);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    } catch (...) {
-        return E_FAIL;
-    }
+    });
 }
 
 STDMETHODIMP TVelaSGroup::Cancel2(DWORD dwCancelID) {
