@@ -1,13 +1,16 @@
 #!/bin/bash
 # The main job: builds the Windows target, starts the demo UA server (node-opcua, the project's
-# script on 127.0.0.1) and, under Wine, lets the command-line client on the toolkit show it:
-# server status, a browse, reads, a write and live data changes over an encrypted channel.
+# script on 127.0.0.1) and, under Wine, shows it twice: through the command-line client on the
+# toolkit (status, a browse, reads, a write, live data changes over an encrypted channel), then
+# through the gateway: vela_gateway.exe as an out-of-process COM server, serving a classic DA
+# client that browses, reads properties, reads, writes and receives data changes.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
 tools/setup.sh
 cmake --preset windows >/dev/null
-cmake --build --preset windows --target vela_cli  # only what the demo runs: the tests build elsewhere
+# only what the demo runs: the tests build elsewhere
+cmake --build --preset windows --target vela_cli vela_gateway opcda_ps da_demo_client
 tools/wine-prefix.sh start
 
 # the server's log and certificates live for one run, under build/
@@ -17,7 +20,8 @@ mkdir -p "$scratch"
 log=$scratch/server.log
 node --security-revert=CVE-2023-46809 tools/ua-peer/test-server.js "$scratch/pki" >"$log" 2>&1 &
 server=$!
-trap 'kill $server 2>/dev/null || true; wait $server 2>/dev/null || true; tools/wine-prefix.sh stop; rm -rf "$scratch"' EXIT
+settings=build/windows/app/vela_gateway.settings
+trap 'kill $server 2>/dev/null || true; wait $server 2>/dev/null || true; tools/wine-prefix.sh stop; rm -rf "$scratch" "$settings"' EXIT
 for _ in $(seq 1 240); do grep -q '^READY ' "$log" && break; sleep 0.25; done
 port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$log")
 [ -n "$port" ] || { cat "$log"; echo "the demo UA server did not start"; exit 1; }
@@ -43,3 +47,11 @@ cli read "ns=1;s=Demo.Static.Scalars.Double" "ns=1;s=Demo.Static.Arrays.StringAr
 cli write "ns=1;s=Demo.Analog.Level" 57.5 "${keys[@]}"
 cli subscribe "ns=1;s=Demo.Dynamic.Fast" "ns=1;s=Demo.Dynamic.Slow" "ns=1;s=Demo.Analog.Level" \
     --rate 500 --seconds 5 "${keys[@]}"
+
+# The gateway: one virtual server pointed at the demo server by its settings file, a DA client
+# that knows nothing of UA.
+printf 'url=%s\nminupdaterate=100\nwaittime=5000\nholdtime=0\n' "$url" >"$settings"
+echo
+echo "\$ da_demo_client  (a classic OPC DA 2.0 client of the gateway's virtual server Vela.DAGateway.Skeleton.1)"
+tools/wine-run.sh build/windows/tests/com/da_demo_client.exe build/windows/idl/opcda_ps.dll \
+    build/windows/app/vela_gateway.exe 5
