@@ -163,10 +163,9 @@ double LinuxCpuSeconds(unsigned long pid) {
 }
 
 // ---- the data callback ----
-class CountingSink final : public IOPCDataCallback {
+class CountingSink final : public DataCallbackBase {
 public:
     explicit CountingSink(DWORD items) : seen_(items + 1, 0) {}
-    virtual ~CountingSink() = default;
 
     uint64_t changes = 0, callbacks = 0, badQuality = 0, itemErrors = 0, masterErrors = 0, strangeHandles = 0;
     uint64_t otherCallbacks = 0;
@@ -182,23 +181,6 @@ public:
             flag = 0;
         }
         return distinct;
-    }
-
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IOPCDataCallback) {
-            *object = static_cast<IOPCDataCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    STDMETHODIMP_(ULONG) Release() override {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0) delete this;
-        return static_cast<ULONG>(left);
     }
 
     STDMETHODIMP OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT hrMastererror, DWORD dwCount,
@@ -241,7 +223,6 @@ public:
     }
 
 private:
-    LONG refs_ = 1;
     std::vector<uint8_t> seen_;
 };
 

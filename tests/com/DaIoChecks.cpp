@@ -667,25 +667,13 @@ void CheckRemoteLost(IOPCServer* server, const std::wstring& killFile) {
 namespace {
 
 // A sink that cuts its own connection from inside its first data change, as a closing client does.
-class UnadvisingSink final : public IOPCDataCallback, public SinkBase {
+class UnadvisingSink final : public vela::da_client::DataCallbackBase {
 public:
     ComPtr<IConnectionPoint> point;
     DWORD cookie = 0;
     int dataChanges = 0;
     HRESULT unadvised = E_FAIL;
 
-    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
-        if (!object) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IOPCDataCallback) {
-            *object = static_cast<IOPCDataCallback*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *object = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHODIMP_(ULONG) AddRef() override { return AddRefImpl(); }
-    STDMETHODIMP_(ULONG) Release() override { return ReleaseImpl(); }
     STDMETHODIMP OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
                               HRESULT*) override {
         if (++dataChanges == 1 && point && cookie) {
@@ -694,12 +682,6 @@ public:
         }
         return S_OK;
     }
-    STDMETHODIMP OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
-                                HRESULT*) override {
-        return S_OK;
-    }
-    STDMETHODIMP OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override { return S_OK; }
-    STDMETHODIMP OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
 };
 
 }  // namespace

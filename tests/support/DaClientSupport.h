@@ -4,10 +4,13 @@
 // text. Windows only. Prints nothing: each client reports in its own format.
 #include <windows.h>
 #include <objbase.h>
+#include <ocidl.h>
 
 #include <algorithm>
 #include <string>
 #include <utility>
+
+#include "opcda.h"
 
 namespace vela::da_client {
 
@@ -37,6 +40,43 @@ public:
 
 private:
     T* p_ = nullptr;
+};
+
+// ---- callbacks ----
+// A group's data callback for clients that look at only some of its calls: reference counting,
+// QueryInterface and handlers that accept and ignore, to override.
+class DataCallbackBase : public IOPCDataCallback {
+public:
+    virtual ~DataCallbackBase() = default;
+    STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+        if (!object) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IOPCDataCallback) {
+            *object = static_cast<IOPCDataCallback*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
+    STDMETHODIMP_(ULONG) Release() override {
+        const LONG left = InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+    STDMETHODIMP OnDataChange(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
+                              HRESULT*) override {
+        return S_OK;
+    }
+    STDMETHODIMP OnReadComplete(DWORD, OPCHANDLE, HRESULT, HRESULT, DWORD, OPCHANDLE*, VARIANT*, WORD*, FILETIME*,
+                                HRESULT*) override {
+        return S_OK;
+    }
+    STDMETHODIMP OnWriteComplete(DWORD, OPCHANDLE, HRESULT, DWORD, OPCHANDLE*, HRESULT*) override { return S_OK; }
+    STDMETHODIMP OnCancelComplete(DWORD, OPCHANDLE) override { return S_OK; }
+
+private:
+    LONG refs_ = 1;
 };
 
 // ---- waiting ----
