@@ -4,6 +4,11 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <utility>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "base/Exception.h"
 #include "base/FileData.h"
@@ -22,13 +27,31 @@ std::string TwoDigits(int value) {
     return text;
 }
 
-// "yy/mm/dd;hh:nn:ss,zzz"
+// The user's date and time separators ("/" and ":" where there is no locale to ask).
+std::pair<std::string, std::string> Separators() {
+    std::string date = "/", time = ":";
+#if defined(_WIN32)
+    wchar_t text[8];
+    char narrow[16];
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_SDATE, text, 8) > 0 &&
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr) > 0)
+        date = narrow;
+    if (GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_STIME, text, 8) > 0 &&
+        WideCharToMultiByte(CP_UTF8, 0, text, -1, narrow, sizeof narrow, nullptr, nullptr) > 0)
+        time = narrow;
+#endif
+    return {date, time};
+}
+
+// "yy/mm/dd;hh:nn:ss,zzz" with the locale's separators for "/" and ":"
 std::string LogTimeText(DateTime time) {
+    static const std::pair<std::string, std::string> separators = Separators();
+    const auto& [date, clock] = separators;
     const DateTimeParts p = DecodeDateTime(time);
-    char text[40];
-    std::snprintf(text, sizeof text, "%02d/%02d/%02d;%02d:%02d:%02d,%03d", p.year % 100, p.month, p.day, p.hour,
-                  p.minute, p.second, p.millisecond);
-    return text;
+    char millis[8];
+    std::snprintf(millis, sizeof millis, "%03d", p.millisecond);
+    return TwoDigits(p.year) + date + TwoDigits(p.month) + date + TwoDigits(p.day) + ";" + TwoDigits(p.hour) + clock +
+           TwoDigits(p.minute) + clock + TwoDigits(p.second) + "," + millis;
 }
 
 int64_t DayOf(DateTime time) { return static_cast<int64_t>(std::floor(time)); }
