@@ -15,7 +15,6 @@ namespace vela::server {
 
 inline constexpr HRESULT kOpcEInvalidHandle = static_cast<HRESULT>(0xC0040001);
 inline constexpr HRESULT kOpcEBadType = static_cast<HRESULT>(0xC0040004);
-inline constexpr HRESULT kOpcEPublic = static_cast<HRESULT>(0xC0040005);
 inline constexpr HRESULT kOpcEBadRights = static_cast<HRESULT>(0xC0040006);
 inline constexpr HRESULT kOpcEUnknownItemId = static_cast<HRESULT>(0xC0040007);
 inline constexpr HRESULT kOpcEInvalidItemId = static_cast<HRESULT>(0xC0040008);

@@ -112,7 +112,7 @@ STDMETHODIMP TOPCItemAttEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemA
     if (pceltFetched) *pceltFetched = 0;
     if (!ppItemArray) return E_POINTER;
     *ppItemArray = nullptr;
-    if (celt == 0) return 1781;
+    if (celt == 0) return kEnumValueOutOfRange;
     // as many as there are, not as many as asked for: a client's count is no allocation size
     const ULONG count = static_cast<ULONG>(std::min<size_t>(celt, Remaining()));
     const size_t allocated = count ? count : 1;
@@ -143,7 +143,7 @@ STDMETHODIMP TOPCItemAttEnumerator::Next(ULONG celt, OPCITEMATTRIBUTES** ppItemA
     nextIndex += count;
     *ppItemArray = array;
     if (pceltFetched) *pceltFetched = count;
-    return count == celt ? S_OK : 1781;
+    return count == celt ? S_OK : kEnumValueOutOfRange;
 }
 
 STDMETHODIMP TOPCItemAttEnumerator::Clone(IEnumOPCItemAttributes** ppEnumItemAttributes) {

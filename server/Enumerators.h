@@ -13,6 +13,9 @@
 
 namespace vela::server {
 
+// What IEnumOPCItemAttributes::Next answers with fewer entries left than asked for.
+inline constexpr HRESULT kEnumValueOutOfRange = 1781;
+
 // Position, Skip, Reset and the list; Next and Clone are the interface's own.
 template <class Element>
 class EnumeratorList {

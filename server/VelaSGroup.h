@@ -23,8 +23,6 @@ namespace vela::server {
 
 class VelaDataAccess;
 
-inline constexpr HRESULT kEnumValueOutOfRange = 1781;  // IEnumOPCItemAttributes::Next with fewer left
-
 // A requested data type a group takes: up to VT_I8, and arrays of these.
 bool AcceptableRequestedType(VARTYPE type);
 

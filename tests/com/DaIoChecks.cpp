@@ -133,20 +133,20 @@ void CheckSyncIo(IOPCServer* server) {
     CheckHr(group.added, S_OK, "AddGroup \"Sync\" (active)");
     if (FAILED(group.added) || !group.sync) return;
     std::vector<TypeCase> cases = TypeCases();
-    std::vector<ItemSpec> specs;
-    for (size_t i = 0; i < cases.size(); ++i) specs.push_back({Node(cases[i].path), static_cast<OPCHANDLE>(100 + i)});
-    const size_t iSensor = specs.size();
-    specs.push_back({Node(L"Demo.Static.Bad.SensorFailure"), 200});
-    const size_t iUncertain = specs.size();
-    specs.push_back({Node(L"Demo.Static.Bad.Uncertain"), 201});
-    const size_t iReadOnly = specs.size();
-    specs.push_back({Node(L"Demo.Static.Access.ReadOnly"), 202});
-    const size_t iWriteOnly = specs.size();
-    specs.push_back({Node(L"Demo.Static.Access.WriteOnly"), 203});
+    std::vector<ItemDef> defs;
+    for (size_t i = 0; i < cases.size(); ++i) defs.push_back({Node(cases[i].path), static_cast<OPCHANDLE>(100 + i)});
+    const size_t iSensor = defs.size();
+    defs.push_back({Node(L"Demo.Static.Bad.SensorFailure"), 200});
+    const size_t iUncertain = defs.size();
+    defs.push_back({Node(L"Demo.Static.Bad.Uncertain"), 201});
+    const size_t iReadOnly = defs.size();
+    defs.push_back({Node(L"Demo.Static.Access.ReadOnly"), 202});
+    const size_t iWriteOnly = defs.size();
+    defs.push_back({Node(L"Demo.Static.Access.WriteOnly"), 203});
     std::vector<OPCHANDLE> handles;
     std::vector<HRESULT> errors;
     std::vector<VARTYPE> canonical;
-    CheckHr(AddItemsTo(group, specs, handles, &errors, &canonical), S_OK, "AddItems of every type");
+    CheckHr(AddItemsTo(group, defs, handles, &errors, &canonical), S_OK, "AddItems of every type");
     std::string wrongTypes;
     for (size_t i = 0; i < cases.size(); ++i)
         if (canonical[i] != cases[i].canonical) {
@@ -166,7 +166,7 @@ void CheckSyncIo(IOPCServer* server) {
     for (size_t i = 0; i < results.size(); ++i) {
         if (results[i].error != S_OK || results[i].quality != kQualityGood || Ticks(results[i].time) == 0) {
             allGood = false;
-            Info("%s: %s, quality 0x%x, %s", Narrow(specs[i < cases.size() ? i : iReadOnly].id.c_str()).c_str(),
+            Info("%s: %s, quality 0x%x, %s", Narrow(defs[i < cases.size() ? i : iReadOnly].id.c_str()).c_str(),
                  HrText(results[i].error).c_str(), results[i].quality, VariantText(*results[i].value).c_str());
         }
     }

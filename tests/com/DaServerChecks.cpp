@@ -340,7 +340,7 @@ void CheckGroups(IOPCServer* server) {
 void CheckItems(IOPCServer* server) {
     Group group = AddGroup(server, L"Items", FALSE, 1000, 20);
     if (!CheckHr(group.added, S_OK, "AddGroup \"Items\"") || !group.items) return;
-    const std::vector<ItemSpec> specs = {
+    const std::vector<ItemDef> defs = {
         {Node(L"Demo.Static.Scalars.Double"), 1},
         {Node(L"Demo.Static.Access.ReadOnly"), 2},
         {Node(L"Demo.NoSuchNode"), 3},
@@ -352,9 +352,9 @@ void CheckItems(IOPCServer* server) {
     std::vector<HRESULT> errors;
     std::vector<VARTYPE> canonical;
     std::vector<DWORD> rights;
-    CheckHr(AddItemsTo(group, specs, handles, &errors, &canonical, &rights), S_FALSE, "AddItems of six definitions");
+    CheckHr(AddItemsTo(group, defs, handles, &errors, &canonical, &rights), S_FALSE, "AddItems of six definitions");
     for (size_t i = 0; i < errors.size(); ++i)
-        Info("%s: %s, canonical 0x%x, rights %lu", Narrow(specs[i].id.c_str()).c_str(), HrText(errors[i]).c_str(),
+        Info("%s: %s, canonical 0x%x, rights %lu", Narrow(defs[i].id.c_str()).c_str(), HrText(errors[i]).c_str(),
              canonical[i], static_cast<unsigned long>(rights[i]));
     Check(errors[0] == S_OK && handles[0] != 0 && canonical[0] == VT_R8 && rights[0] == 3,
           "Double: a handle, canonical VT_R8, read and write");
@@ -366,7 +366,7 @@ void CheckItems(IOPCServer* server) {
     const OPCHANDLE hDouble = handles[0], hReadOnly = handles[1], hArray = handles[5];
 
     {
-        const std::vector<ItemSpec> validate = {{Node(L"Demo.Static.Scalars.Int32"), 7},
+        const std::vector<ItemDef> validate = {{Node(L"Demo.Static.Scalars.Int32"), 7},
                                                 {Node(L"Demo.NoSuchNode"), 8}};
         std::vector<OPCITEMDEF> definitions = Definitions(validate);
         ItemResults results;

@@ -129,15 +129,15 @@ void FreeStatus(OPCSERVERSTATUS* status) {
     CoTaskMemFree(status);
 }
 
-std::vector<OPCITEMDEF> Definitions(const std::vector<ItemSpec>& specs) {
+std::vector<OPCITEMDEF> Definitions(const std::vector<ItemDef>& defs) {
     std::vector<OPCITEMDEF> definitions;
-    for (const ItemSpec& spec : specs) {
+    for (const ItemDef& def : defs) {
         OPCITEMDEF definition{};
         definition.szAccessPath = const_cast<LPWSTR>(L"");
-        definition.szItemID = const_cast<LPWSTR>(spec.id.c_str());
-        definition.bActive = spec.active;
-        definition.hClient = spec.client;
-        definition.vtRequestedDataType = spec.requested;
+        definition.szItemID = const_cast<LPWSTR>(def.id.c_str());
+        definition.bActive = def.active;
+        definition.hClient = def.client;
+        definition.vtRequestedDataType = def.requested;
         definitions.push_back(definition);
     }
     return definitions;
@@ -167,15 +167,15 @@ HRESULT DropGroup(IOPCServer* server, Group& group) {
     return hr;
 }
 
-HRESULT AddItemsTo(Group& group, const std::vector<ItemSpec>& specs, std::vector<OPCHANDLE>& handles,
+HRESULT AddItemsTo(Group& group, const std::vector<ItemDef>& defs, std::vector<OPCHANDLE>& handles,
                    std::vector<HRESULT>* errors, std::vector<VARTYPE>* canonical, std::vector<DWORD>* rights) {
-    handles.assign(specs.size(), 0);
-    if (errors) errors->assign(specs.size(), E_FAIL);
-    if (canonical) canonical->assign(specs.size(), VT_EMPTY);
-    if (rights) rights->assign(specs.size(), 0);
-    if (!group.items || specs.empty()) return E_POINTER;
-    std::vector<OPCITEMDEF> definitions = Definitions(specs);
-    const DWORD count = static_cast<DWORD>(specs.size());
+    handles.assign(defs.size(), 0);
+    if (errors) errors->assign(defs.size(), E_FAIL);
+    if (canonical) canonical->assign(defs.size(), VT_EMPTY);
+    if (rights) rights->assign(defs.size(), 0);
+    if (!group.items || defs.empty()) return E_POINTER;
+    std::vector<OPCITEMDEF> definitions = Definitions(defs);
+    const DWORD count = static_cast<DWORD>(defs.size());
     ItemResults results;
     TaskMem<HRESULT> itemErrors;
     const HRESULT hr = group.items->AddItems(count, definitions.data(), results.put(count), itemErrors.put());

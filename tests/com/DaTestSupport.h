@@ -139,14 +139,14 @@ void FreeAttributes(OPCITEMATTRIBUTES* attributes, ULONG count);
 void FreeStatus(OPCSERVERSTATUS* status);
 
 // ---- item definitions ----
-struct ItemSpec {
+struct ItemDef {
     std::wstring id;
     OPCHANDLE client = 0;
     VARTYPE requested = VT_EMPTY;
     BOOL active = TRUE;
 };
-// The definitions point into the specs: keep the specs alive while the definitions are used.
-std::vector<OPCITEMDEF> Definitions(const std::vector<ItemSpec>& specs);
+// The definitions point into the defs: keep the defs alive while the definitions are used.
+std::vector<OPCITEMDEF> Definitions(const std::vector<ItemDef>& defs);
 std::wstring Node(const wchar_t* demoPath);  // "ns=1;s=" + path
 
 // ---- a group as the client holds it ----
@@ -172,7 +172,7 @@ Group AddGroup(IOPCServer* server, const wchar_t* name, BOOL active, DWORD rate,
 HRESULT DropGroup(IOPCServer* server, Group& group);
 
 // Adds the items; the server handles go to handles (0 for failed items). Returns AddItems' result.
-HRESULT AddItemsTo(Group& group, const std::vector<ItemSpec>& specs, std::vector<OPCHANDLE>& handles,
+HRESULT AddItemsTo(Group& group, const std::vector<ItemDef>& defs, std::vector<OPCHANDLE>& handles,
                    std::vector<HRESULT>* errors = nullptr, std::vector<VARTYPE>* canonical = nullptr,
                    std::vector<DWORD>* rights = nullptr);
 
