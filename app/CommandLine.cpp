@@ -27,10 +27,22 @@ StartCommand ParseCommandLine(const std::vector<std::wstring>& arguments) {
         {L"?", StartMode::Help},
         {L"H", StartMode::Help},
         {L"HELP", StartMode::Help},
+        {L"LISTSERVERS", StartMode::ListServers},
+        {L"ADDSERVER", StartMode::AddServer},
+        {L"CHANGESERVER", StartMode::ChangeServer},
+        {L"REMOVESERVER", StartMode::RemoveServer},
+    };
+    const auto administers = [](StartMode mode) {
+        return mode == StartMode::ListServers || mode == StartMode::AddServer || mode == StartMode::ChangeServer ||
+               mode == StartMode::RemoveServer;
     };
     StartCommand command;
     bool decided = false;
     for (const std::wstring& argument : arguments) {
+        if (decided && administers(command.mode)) {
+            command.operands.push_back(argument);
+            continue;
+        }
         bool known = false;
         if (argument.size() >= 2 && (argument[0] == L'/' || argument[0] == L'-')) {
             const std::wstring name = Upper(argument.substr(argument.size() > 2 && argument[1] == L'-' ? 2 : 1));
@@ -52,7 +64,15 @@ std::wstring SwitchesHelp() {
            L"  /UnregServer, /UnregServerPerUser   remove them from the registry, then end\n"
            L"  /Embedding, /Automation             started by COM: ends after its last client\n"
            L"  /Stop                               tell a running gateway's clients and end it\n"
+           L"  /ListServers                        list the virtual servers of the option file\n"
+           L"  /AddServer name=VALUE ...           add a virtual server and register it\n"
+           L"  /ChangeServer PROGID name=VALUE ... change one and register it again\n"
+           L"  /RemoveServer PROGID                unregister one and remove it\n"
            L"  /?                                  show these switches\n"
+           L"Names of values: caption, name (the ProgID), clsid (made when left out), url, proxy,\n"
+           L"user, pass, minupdaterate, waittime, holdtime, maxgroupcount, securitymode (None, Sign,\n"
+           L"SignAndEncrypt), securitypolicy (Basic256Sha256, ...), certfile, keyfile, uauser,\n"
+           L"uapass, usercertfile, userkeyfile.\n"
            L"Without a switch the gateway runs until it is stopped.\n";
 }
 

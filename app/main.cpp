@@ -1,4 +1,5 @@
-// The gateway executable: a COM local server on the main thread's message loop.
+// The gateway executable: a COM local server for every virtual server of its option file, on the
+// main thread's message loop, with its main window in the notification area.
 #include <windows.h>
 #include <objbase.h>
 #include <shellapi.h>
@@ -7,81 +8,23 @@
 #include <string>
 #include <vector>
 
+#include "app/AdminSwitches.h"
 #include "app/CommandLine.h"
-#include "app/Registration.h"
-#include "app/SettingsFile.h"
-#include "app/SkeletonServer.h"
-#include "base/FileData.h"
+#include "app/MainWindow.h"
+#include "app/OptionFileRegistry.h"
+#include "app/OptionFileStartup.h"
+#include "app/ProxyRegistration.h"
+#include "app/UserMessages.h"
+#include "app/VirtualServers.h"
 #include "base/Utf.h"
 #include "base/Win32MainThread.h"
-#include "server/ComHosting.h"
-#include "server/ComOPCObjFactory.h"
 #include "server/VelaDataAccess.h"
 #include "ua/da/UADAConnection.h"
 
 namespace vela::app {
 namespace {
 
-constexpr UINT kIdleMessage = WM_APP + 1;
-constexpr UINT_PTR kLingerTimer = 1;
-constexpr UINT_PTR kWatchdogTimer = 2;
-constexpr UINT_PTR kCloseGraceTimer = 3;
-// Wine may still be activating a second client when the last object goes: stay a little.
-constexpr UINT kLingerMs = 3000;
-constexpr UINT kWatchdogMs = 60000;
-constexpr UINT kCloseGraceMs = 5000;
-
-struct GatewayState {
-    StartMode mode = StartMode::Interactive;
-    bool closing = false;
-};
-
-GatewayState* StateOf(HWND window) {
-    return reinterpret_cast<GatewayState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
-}
-
-bool Idle() { return server::ComHosting::Instance().LiveObjects() == 0 && server::ComHosting::Instance().Locks() == 0; }
-
-LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-    GatewayState* state = StateOf(window);
-    switch (message) {
-        case kIdleMessage:
-            if (!state) return 0;
-            if (state->closing) DestroyWindow(window);
-            else if (state->mode == StartMode::ByCom) SetTimer(window, kLingerTimer, kLingerMs, nullptr);
-            return 0;
-        case WM_TIMER:
-            KillTimer(window, wParam);
-            if (wParam == kCloseGraceTimer || Idle()) DestroyWindow(window);
-            return 0;
-        case WM_CLOSE:
-            // Tell every connected client, then end once they let go (or after a grace time).
-            if (state && !state->closing) {
-                state->closing = true;
-                server::VelaDataAccess::ShutDownAll();
-                if (Idle()) DestroyWindow(window);
-                else SetTimer(window, kCloseGraceTimer, kCloseGraceMs, nullptr);
-            }
-            return 0;
-        case WM_DESTROY:
-            PostQuitMessage(0);
-            return 0;
-        default:
-            return DefWindowProcW(window, message, wParam, lParam);
-    }
-}
-
-std::wstring ExePath() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length < path.size()) {
-            path.resize(length);
-            return path;
-        }
-        path.resize(path.size() * 2);
-    }
-}
+constexpr DWORD kStopWaitMs = 15000;
 
 std::vector<std::wstring> Arguments() {
     int count = 0;
@@ -93,7 +36,7 @@ std::vector<std::wstring> Arguments() {
 }
 
 int StopRunningGateway() {
-    HWND window = FindWindowExW(HWND_MESSAGE, nullptr, kMainWindowClass, nullptr);
+    HWND window = FindWindowW(TVelaOstraForm::ClassName(), nullptr);
     if (!window) {
         std::fprintf(stderr, "No running gateway found.\n");
         return 1;
@@ -101,95 +44,91 @@ int StopRunningGateway() {
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-    PostMessageW(window, WM_CLOSE, 0, 0);
+    PostMessageW(window, TVelaOstraForm::StopMessage(), 0, 0);
     DWORD wait = WAIT_OBJECT_0;
     if (process) {
-        wait = WaitForSingleObject(process, kCloseGraceMs + 5000);
+        wait = WaitForSingleObject(process, kStopWaitMs);
         CloseHandle(process);
     }
     std::printf(wait == WAIT_OBJECT_0 ? "Gateway stopped.\n" : "Gateway did not stop in time.\n");
     return wait == WAIT_OBJECT_0 ? 0 : 2;
 }
 
-// The virtual server's settings from the file beside the executable; without the file the
-// server has no remote server and every client is refused.
-server::VirtualServerSettings LoadSettings() {
-    server::VirtualServerSettings settings;
-    settings.ClassId = kSkeletonClsid;
-    settings.ProgId = kSkeletonProgId;
-    settings.Caption = kSkeletonCaption;
-    settings.XMLWaittime = "5000";
-    settings.XMLHoldtime = "0";
-    settings.MinUpdateRate = "500";
-    std::wstring path = ExePath();
-    path = path.substr(0, path.find_last_of(L"\\/") + 1) + Utf8ToWide(kSettingsFileName);
-    const std::string file = WideToUtf8(path);
-    if (!FileExists(file)) return settings;
-    try {
-        const std::vector<uint8_t> bytes = ReadWholeFile(file);
-        for (const std::string& line : ApplySettingsText(std::string(bytes.begin(), bytes.end()), settings))
-            std::fprintf(stderr, "%s: line not understood: %s\n", file.c_str(), line.c_str());
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "%s\n", e.what());
-    }
-    return settings;
+bool Registers(StartMode mode) {
+    return mode == StartMode::RegServer || mode == StartMode::RegServerPerUser || mode == StartMode::UnregServer ||
+           mode == StartMode::UnregServerPerUser;
 }
 
-int Register(StartMode mode) {
-    const ServerClassEntry entry{kSkeletonClsid, kSkeletonProgId, kSkeletonCaption};
-    const bool perUser = mode == StartMode::RegServerPerUser || mode == StartMode::UnregServerPerUser;
+// The proxy/stub DLL beside the executable, where there is one.
+bool UpdateProxyRegistration(bool add, const std::wstring& exePath) {
+    const std::wstring dll = GatewayProxyDllPath(exePath);
+    if (GetFileAttributesW(dll.c_str()) == INVALID_FILE_ATTRIBUTES) return true;
+    const ProxyRegistration result = add ? RegisterProxyDll(dll) : UnregisterProxyDll(dll);
+    if (!result.done) std::fprintf(stderr, "%s\n", result.error.c_str());
+    if (add && !result.kept.empty())
+        std::fprintf(stderr, "%zu OPC interfaces stay with the proxy DLL registered for them before.\n",
+                     result.kept.size());
+    return result.done;
+}
+
+// Registration always goes to HKEY_CLASSES_ROOT: the per-user switches do the same.
+int UpdateRegistry(StartMode mode, const std::wstring& exePath) {
+    SendMessagesToStderr();
     const bool add = mode == StartMode::RegServer || mode == StartMode::RegServerPerUser;
-    const LONG rc = add ? RegisterLocalServer(entry, ExePath(), perUser) : UnregisterLocalServer(entry, perUser);
-    if (rc != ERROR_SUCCESS) std::fprintf(stderr, "Registration failed with error %ld.\n", rc);
-    return rc == ERROR_SUCCESS ? 0 : 1;
+    const std::wstring optionFile = Utf8ToWide(OptionFilePath(WideToUtf8(exePath)));
+    UnregisterOptionFileServers(optionFile);
+    const bool proxy = UpdateProxyRegistration(add, exePath);
+    if (!add) return proxy ? 0 : 1;
+    return RegisterOptionFileServers(optionFile, exePath) && proxy ? 0 : 1;
 }
 
-int Serve(StartMode mode) {
+int Serve(StartMode mode, const std::wstring& exePath, const StartupOptionFile& startup) {
     server::ProcessStartTime();  // taken now, once
-    GatewayState state;
-    state.mode = mode;
-
-    WNDCLASSW windowClass{};
-    windowClass.lpfnWndProc = MainWindowProc;
-    windowClass.hInstance = GetModuleHandleW(nullptr);
-    windowClass.lpszClassName = kMainWindowClass;
-    RegisterClassW(&windowClass);
-    HWND window = CreateWindowExW(0, kMainWindowClass, kSkeletonCaption, 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                  windowClass.hInstance, nullptr);
-    if (!window) {
-        std::fprintf(stderr, "Cannot create the main window (error %lu).\n", GetLastError());
-        return 1;
-    }
-    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(&state));
-    server::ComHosting::Instance().SetOnIdle([window] { PostMessageW(window, kIdleMessage, 0, 0); });
-
     Win32MainThread mainThread;
     ua::RegisterUAConnection();
-    auto* factory = new server::TComOPCObjFactory(LoadSettings(), &mainThread);
-    DWORD cookie = 0;
-    const HRESULT hr = CoRegisterClassObject(kSkeletonClsid, factory, CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie);
-    factory->Release();
-    if (FAILED(hr)) {
-        std::fprintf(stderr, "Cannot register the class object (0x%08lx).\n", static_cast<unsigned long>(hr));
-        DestroyWindow(window);
+    int rc = 0;
+    {
+        VirtualServers servers;
+        if (startup.file) servers.Create(*startup.file, &mainThread);
+        MainWindowOptions options;
+        options.optionFile = Utf8ToWide(OptionFilePath(WideToUtf8(exePath)));
+        options.startedByCom = mode == StartMode::ByCom;
+        TVelaOstraForm form(servers, options);
+        if (!form.Create()) throw std::runtime_error("the main window cannot be created (error " +
+                                                     std::to_string(GetLastError()) + ")");
+        if (const HRESULT hr = servers.RegisterClassObjects(); FAILED(hr)) {
+            char text[96];
+            std::snprintf(text, sizeof(text), "a virtual server's class object cannot be registered (0x%08lx)",
+                          static_cast<unsigned long>(hr));
+            throw std::runtime_error(text);
+        }
+        MSG message;
+        while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+            TranslateMessage(&message);
+            DispatchMessageW(&message);
+        }
+        servers.RevokeClassObjects();
+        // Clients that did not let go lose their objects now, while the main thread still
+        // serves the objects' threads.
+        server::VelaDataAccess::DisconnectAll();
+        mainThread.RunPending();
+    }
+    mainThread.Close();
+    return rc;
+}
+
+int Run(StartMode mode) {
+    try {
+        const std::wstring exePath = ExecutablePath();
+        if (Registers(mode)) SendMessagesToStderr();
+        const StartupOptionFile startup = LoadOptionFile(exePath);
+        if (startup.endProcess) return 0;
+        if (Registers(mode)) return UpdateRegistry(mode, exePath);
+        return Serve(mode, exePath, startup);
+    } catch (const std::exception& e) {
+        ShowError(L"Can not start program\r\n" + Utf8ToWide(e.what()), L"Application error");
         return 1;
     }
-    // Started by COM but nobody connects: do not stay forever.
-    if (mode == StartMode::ByCom) SetTimer(window, kWatchdogTimer, kWatchdogMs, nullptr);
-
-    MSG message;
-    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        TranslateMessage(&message);
-        DispatchMessageW(&message);
-    }
-    server::ComHosting::Instance().SetOnIdle(nullptr);
-    CoRevokeClassObject(cookie);
-    // Clients that did not let go lose their objects now, while the main thread still serves
-    // the objects' threads.
-    server::VelaDataAccess::DisconnectAll();
-    mainThread.RunPending();
-    mainThread.Close();
-    return 0;
 }
 
 }  // namespace
@@ -198,12 +137,12 @@ int Serve(StartMode mode) {
 int main() {
     using namespace vela::app;
     const StartCommand command = ParseCommandLine(Arguments());
+    SetConsoleOutputCP(CP_UTF8);
     if (!command.unknown.empty() || command.mode == StartMode::Help) {
         std::string text;
         for (const std::wstring& unknown : command.unknown)
             text += "Unknown switch \"" + vela::WideToUtf8(unknown) + "\".\n";
         text += vela::WideToUtf8(SwitchesHelp());
-        SetConsoleOutputCP(CP_UTF8);
         std::fputs(text.c_str(), command.unknown.empty() ? stdout : stderr);
         return command.unknown.empty() ? 0 : 2;
     }
@@ -212,14 +151,14 @@ int main() {
     if (FAILED(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED))) return 1;
     int rc = 0;
     switch (mode) {
-        case StartMode::RegServer:
-        case StartMode::RegServerPerUser:
-        case StartMode::UnregServer:
-        case StartMode::UnregServerPerUser:
-            rc = Register(mode);
+        case StartMode::ListServers:
+        case StartMode::AddServer:
+        case StartMode::ChangeServer:
+        case StartMode::RemoveServer:
+            rc = RunAdminSwitch(mode, command.operands);
             break;
         default:
-            rc = Serve(mode);
+            rc = Run(mode);
             break;
     }
     CoUninitialize();

@@ -8,6 +8,16 @@ namespace vela::server {
 TComOPCObjFactory::TComOPCObjFactory(VirtualServerSettings settings, MainThreadDispatcher* mainThread)
     : settings_(std::move(settings)), mainThread_(mainThread) {}
 
+void TComOPCObjFactory::NoteConnectResult(const std::string& error) const {
+    std::lock_guard lock(errorMutex_);
+    lastConnectError_ = error;
+}
+
+std::string TComOPCObjFactory::LastConnectError() const {
+    std::lock_guard lock(errorMutex_);
+    return lastConnectError_;
+}
+
 STDMETHODIMP TComOPCObjFactory::QueryInterface(REFIID riid, void** object) {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IClassFactory) {

@@ -5,6 +5,7 @@
 #include <unknwn.h>
 
 #include <atomic>
+#include <mutex>
 #include <string>
 
 #include "base/MainThread.h"
@@ -33,6 +34,10 @@ class TComOPCObjFactory final : public IClassFactory {
 public:
     TComOPCObjFactory(VirtualServerSettings settings, MainThreadDispatcher* mainThread);
     const VirtualServerSettings& Settings() const { return settings_; }
+    // Why the last connection of one of its server objects to the remote server failed; empty
+    // once one succeeds.
+    void NoteConnectResult(const std::string& error) const;
+    std::string LastConnectError() const;
     MainThreadDispatcher* MainThread() const { return mainThread_; }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
@@ -46,6 +51,8 @@ private:
     const VirtualServerSettings settings_;
     MainThreadDispatcher* mainThread_;
     std::atomic<long> refs_{1};
+    mutable std::mutex errorMutex_;
+    mutable std::string lastConnectError_;
 };
 
 }  // namespace vela::server

@@ -99,7 +99,7 @@ TVelaSGroup* TVelaSGroups::FindGroupByName(const std::wstring& name, int* index)
 VelaDataAccess* VelaDataAccess::Create(const TComOPCObjFactory& factory) { return new VelaDataAccess(factory); }
 
 VelaDataAccess::VelaDataAccess(const TComOPCObjFactory& factory)
-    : FStartTime(ProcessStartTime()), shutdownPoint_(this, IID_IOPCShutdown), mainThread_(factory.MainThread()) {
+    : FStartTime(ProcessStartTime()), shutdownPoint_(this, IID_IOPCShutdown), mainThread_(factory.MainThread()), factory_(&factory) {
     const VirtualServerSettings& settings = factory.Settings();
     shutdownPoint_.onConnectionChange = [this](IUnknown* sink) { FClientIUnknown = sink; };
     FVelaXMLClient = std::make_unique<TVelaDAClient>(mainThread_);
@@ -161,7 +161,11 @@ HRESULT VelaDataAccess::ConnectRemote() {
         FVelaXMLClient->SetClientName(kGatewayClientName);
         FVelaXMLClient->SetActive(true);
         edge_.SetProtocol(FVelaXMLClient->Protocol());
+        factory_->NoteConnectResult({});
         return S_OK;
+    } catch (const std::exception& e) {
+        factory_->NoteConnectResult(e.what());
+        return E_NOINTERFACE;
     } catch (...) {
         return E_NOINTERFACE;
     }
@@ -212,6 +216,17 @@ void VelaDataAccess::DisconnectAll() {
         CoDisconnectObject(static_cast<IOPCServer*>(object), 0);
     }
     for (VelaDataAccess* object : objects) object->Release();
+}
+
+VelaDataAccess::Activity VelaDataAccess::ActivityOf(const TComOPCObjFactory* factory) {
+    Activity activity;
+    std::lock_guard lock(liveMutex);
+    for (const VelaDataAccess* object : LiveObjects()) {
+        if (object->factory_ != factory) continue;
+        ++activity.clients;
+        activity.connected += object->FVelaXMLClient->Active() ? 1 : 0;
+    }
+    return activity;
 }
 
 size_t VelaDataAccess::LiveCount() {

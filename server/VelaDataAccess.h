@@ -71,6 +71,13 @@ public:
     // the clients still hold go now, while the main thread can still serve them.
     static void DisconnectAll();
     static size_t LiveCount();
+    // The live objects a factory created, and how many of them are connected to the remote
+    // server.
+    struct Activity {
+        size_t clients = 0;
+        size_t connected = 0;
+    };
+    static Activity ActivityOf(const TComOPCObjFactory* factory);
 
     // Connects the toolkit client when it is not active: S_OK, or E_NOINTERFACE.
     HRESULT ConnectRemote();
@@ -168,6 +175,7 @@ private:
     int FMAXGroupCount = 0;
     std::unique_ptr<TPropertyBrowser> PB;
     MainThreadDispatcher* mainThread_;
+    const TComOPCObjFactory* factory_;
     DAEdge edge_;
     OPCHANDLE lastGroupHandle_ = 0;
 };

@@ -20,8 +20,15 @@ mkdir -p "$scratch"
 log=$scratch/server.log
 node --security-revert=CVE-2023-46809 tools/ua-peer/test-server.js "$scratch/pki" >"$log" 2>&1 &
 server=$!
-settings=build/windows/app/vela_gateway.settings
-trap 'kill $server 2>/dev/null || true; wait $server 2>/dev/null || true; tools/wine-prefix.sh stop; rm -rf "$scratch" "$settings"' EXIT
+installed=
+uninstall() {
+    # The gateway goes as it came: out of the registry, then off the disk.
+    [ -n "$installed" ] && VELA_GATEWAY_MESSAGES=stderr tools/wine-run.sh "$installed/vela_gateway.exe" /UnregServer \
+        >/dev/null 2>&1
+    [ -n "$installed" ] && rm -rf "$installed"
+    return 0
+}
+trap 'kill $server 2>/dev/null || true; wait $server 2>/dev/null || true; uninstall; tools/wine-prefix.sh stop; rm -rf "$scratch"' EXIT
 for _ in $(seq 1 240); do grep -q '^READY ' "$log" && break; sleep 0.25; done
 port=$(sed -n 's/^READY \([0-9]*\).*/\1/p' "$log")
 [ -n "$port" ] || { cat "$log"; echo "the demo UA server did not start"; exit 1; }
@@ -48,10 +55,29 @@ cli write "ns=1;s=Demo.Analog.Level" 57.5 "${keys[@]}"
 cli subscribe "ns=1;s=Demo.Dynamic.Fast" "ns=1;s=Demo.Dynamic.Slow" "ns=1;s=Demo.Analog.Level" \
     --rate 500 --seconds 5 "${keys[@]}"
 
-# The gateway: one virtual server pointed at the demo server by its settings file, a DA client
-# that knows nothing of UA.
-printf 'url=%s\nminupdaterate=100\nwaittime=5000\nholdtime=0\n' "$url" >"$settings"
+# The gateway, installed as a plant would: the EXE, its proxy/stub DLL and the client certificate
+# in a folder of the Windows machine, one virtual server for the demo server added to its option
+# file (an encrypted UA channel), registered with COM; then a DA client that knows nothing of UA
+# creates the virtual server by its ProgID.
+source tools/wine-env.sh
+install="$WINEPREFIX/drive_c/Program Files/Vela Ostra"
+windir='C:\Program Files\Vela Ostra'
+rm -rf "$install"
+mkdir -p "$install/pki"
+installed=$install
+cp build/windows/app/vela_gateway.exe build/windows/idl/opcda_ps.dll "$install/"
+cp tests/ua/security/keys/cert2048.der "$install/pki/gateway.der"
+cp tests/ua/security/keys/key2048.pem "$install/pki/gateway.pem"
+gateway() {
+    echo
+    echo "\$ vela_gateway $*"
+    VELA_GATEWAY_MESSAGES=stderr tools/wine-run.sh "$install/vela_gateway.exe" "$@"
+}
+gateway /AddServer "caption=Demo UA server (encrypted)" name=Vela.Demo.UA.1 "url=$url" \
+    securitymode=SignAndEncrypt securitypolicy=Basic256Sha256 \
+    "certfile=$windir\pki\gateway.der" "keyfile=$windir\pki\gateway.pem" minupdaterate=100
+gateway /ListServers
+gateway /RegServer && echo "registered"
 echo
-echo "\$ da_demo_client  (a classic OPC DA 2.0 client of the gateway's virtual server Vela.DAGateway.Skeleton.1)"
-tools/wine-run.sh build/windows/tests/com/da_demo_client.exe build/windows/idl/opcda_ps.dll \
-    build/windows/app/vela_gateway.exe 5
+echo "\$ da_demo_client Vela.Demo.UA.1  (a classic OPC DA 2.0 client; it creates the virtual server by ProgID)"
+tools/wine-run.sh build/windows/tests/com/da_demo_client.exe Vela.Demo.UA.1 5

@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(
     cmake ninja-build g++ clang libclang-rt-14-dev python3 ccache
-    libssl-dev openssl
+    libssl-dev openssl libxml2-dev
     googletest libgtest-dev libbenchmark-dev
     tinyproxy dante-server
     wine64 wine libwine-dev mingw-w64-tools g++-mingw-w64-x86-64-posix

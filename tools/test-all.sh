@@ -85,6 +85,8 @@ if cmake --preset fuzz >"$log/fuzz.configure" 2>&1 && cmake --build --preset fuz
     fuzz variant_text_fuzz variant_text 20
     fuzz ua_decode_fuzz ua_decode 60
     fuzz der_fuzz der 20
+    fuzz xml_parse_fuzz xml_parse 20
+    fuzz option_file_fuzz option_file 20
 else
     tail -n 40 "$log/fuzz.build"
     failed=$((failed + 1))

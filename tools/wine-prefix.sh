@@ -30,6 +30,9 @@ start)
         wineserver -w
         touch "$marker"
     fi
+    # A gateway that COM starts in this headless prefix has nobody to answer a message box: its
+    # messages go to the standard error stream (the prefix's services pass this on to it).
+    export VELA_GATEWAY_MESSAGES=stderr
     # Detached: otherwise helper processes hold the caller's pipes and ctest waits on them.
     detached wineserver -p || true
     detached wine wineboot

@@ -1,6 +1,6 @@
 #!/bin/bash
-# Runs the gateway benchmark: starts the node-opcua demo server, points the gateway at it through
-# the settings file beside the EXE, and runs the DA client under Wine with the shared prefix held.
+# Runs the gateway benchmark: starts the node-opcua demo server, installs the gateway with an option
+# file pointing at it, and runs the DA client under Wine with the shared prefix held.
 #   gateway-bench.sh <gateway_bench.exe> <opcda_ps.dll> <vela_gateway.exe> [item count...] [/warmup:S] [/window:S]
 # Item counts default to 10000 and 1000. WINE_CPU=n pins the client (and what it starts) to one CPU.
 set -uo pipefail
@@ -19,7 +19,7 @@ proxy=$2
 gateway=$3
 shift 3
 source "$root/tests/com/gateway-env.sh"
-begin_gateway_run "$gateway"
+begin_gateway_run "$gateway" "$proxy"
 trap end_gateway_run EXIT
 
 # Enough bulk variables for the largest count asked for.
@@ -44,9 +44,12 @@ if ! wait_for_ua_server 60; then
     echo "ERROR the node-opcua demo server did not start"
     exit 1
 fi
-write_gateway_settings
 
 "$root/tools/wine-prefix.sh" start
+if ! add_test_server >/dev/null; then
+    echo "ERROR the gateway did not take its virtual server"
+    exit 1
+fi
 
 # The UA server and the prefix's wineserver are shown beside the gateway, not charged to it.
 source "$root/tools/wine-env.sh"

@@ -23,7 +23,6 @@
 #include <string>
 #include <vector>
 
-#include "app/SkeletonServer.h"
 #include "opccomn.h"
 #include "opcda.h"
 #include "tests/support/DaClientSupport.h"
@@ -287,11 +286,11 @@ Figures Measure(DWORD itemCount, const Options& options, const std::vector<Conte
     Stage("CoCreateInstance");
     ComPtr<IOPCServer> server;
     LARGE_INTEGER started = Now();
-    HRESULT hr = CoCreateInstance(vela::app::kSkeletonClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                                  server.put_void());
+    HRESULT hr = vela::da_client::CreateServerByProgId(vela::da_client::kTestServerProgId, IID_IOPCServer,
+                                                       server.put_void());
     std::printf("  %-34s %.0f ms (%s)\n", "CoCreateInstance", Seconds(started, Now()) * 1000, HrText(hr).c_str());
     if (FAILED(hr) || !server) {
-        std::printf("ERROR CoCreateInstance(CLSID of the gateway, CLSCTX_LOCAL_SERVER, IID_IOPCServer) returned %s\n",
+        std::printf("ERROR CoCreateInstance(the test server's ProgID, CLSCTX_LOCAL_SERVER, IID_IOPCServer) returned %s\n",
                     HrText(hr).c_str());
         return figures;
     }

@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <cwchar>
 
-#include "app/SkeletonServer.h"
 #include "tests/com/CallbackSinks.h"
 #include "tests/com/DaChecks.h"
 #include "tests/com/DaTestSupport.h"
@@ -543,7 +542,7 @@ int RunSecondClient() {
     int result = 1000;
     {
         ComPtr<IOPCServer> server;
-        CoCreateInstance(vela::app::kSkeletonClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer, server.put_void());
+        vela::da_client::CreateServerByProgId(vela::da_client::kTestServerProgId, IID_IOPCServer, server.put_void());
         if (server) {
             Group group = AddGroup(server.get(), L"SecondClient", TRUE, 200, 77);
             std::vector<OPCHANDLE> handles;

@@ -12,7 +12,6 @@
 #include <string>
 #include <vector>
 
-#include "app/SkeletonServer.h"
 #include "opccomn.h"
 #include "opcda.h"
 #include "tests/support/DaClientSupport.h"
@@ -209,26 +208,20 @@ int Demo(IOPCServer* server, int seconds) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc < 3) {
-        std::printf("usage: da_demo_client <opcda_ps.dll> <vela_gateway.exe> [seconds]\n");
+    if (argc > 3 || (argc > 1 && (std::wstring(argv[1]) == L"/?" || std::wstring(argv[1]) == L"--help"))) {
+        std::printf("usage: da_demo_client [PROGID] [seconds]   (the gateway's virtual server, installed and\n"
+                    "       registered beforehand; default Vela.Demo.UA.1 for 5 seconds)\n");
         return 2;
     }
-    const int seconds = argc > 3 ? std::max(1, _wtoi(argv[3])) : 5;
+    const std::wstring progId = argc > 1 ? argv[1] : L"Vela.Demo.UA.1";
+    const int seconds = argc > 2 ? std::max(1, _wtoi(argv[2])) : 5;
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    DWORD exitCode = 1;
-    const ProxyStubRegistration proxy = RegisterProxyStub(WindowsPath(argv[1]));
-    if (!proxy.loaded || FAILED(proxy.hr) || !RegisterGateway(WindowsPath(argv[2]), exitCode) || exitCode != 0) {
-        std::printf("registration failed\n");
-        CoUninitialize();
-        return 1;
-    }
     int rc = 1;
     {
         ComPtr<IOPCServer> server;
-        const HRESULT hr = CoCreateInstance(vela::app::kSkeletonClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                                            server.put_void());
-        std::printf("CoCreateInstance(%s): %s; the gateway runs as a process of its own\n",
-                    Narrow(vela::app::kSkeletonProgId).c_str(), HrText(hr).c_str());
+        const HRESULT hr = CreateServerByProgId(progId.c_str(), IID_IOPCServer, server.put_void());
+        std::printf("CoCreateInstance(%s): %s; the gateway runs as a process of its own\n", Narrow(progId).c_str(),
+                    HrText(hr).c_str());
         if (server) rc = Demo(server.get(), seconds);
     }
     CoUninitialize();

@@ -14,7 +14,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/SkeletonServer.h"
 #include "tests/com/CallbackSinks.h"
 #include "tests/com/DaChecks.h"
 #include "tests/com/DaTestSupport.h"
@@ -53,8 +52,7 @@ bool RegisterAll(const std::wstring& proxyDll, const std::wstring& gatewayExe) {
 
 ComPtr<IOPCServer> CreateGateway(const char* what) {
     ComPtr<IOPCServer> server;
-    CheckHr(CoCreateInstance(vela::app::kSkeletonClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IOPCServer,
-                             server.put_void()),
+    CheckHr(vela::da_client::CreateServerByProgId(vela::da_client::kTestServerProgId, IID_IOPCServer, server.put_void()),
             S_OK, what);
     return server;
 }

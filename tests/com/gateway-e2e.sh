@@ -1,6 +1,6 @@
 #!/bin/bash
-# The gateway's end-to-end test: starts the node-opcua demo server, points the gateway at it
-# through the settings file beside the EXE and runs the DA test client under Wine. The client
+# The gateway's end-to-end test: starts the node-opcua demo server, installs the gateway in a
+# folder of its own with an option file pointing at it and runs the DA test client under Wine. The client
 # asks for the UA server to be killed by creating the file named in VELA_E2E_KILL_FILE.
 #   gateway-e2e.sh <da_test_client.exe> <opcda_ps.dll> <vela_gateway.exe>
 set -uo pipefail
@@ -9,7 +9,7 @@ client=$1
 proxy=$2
 gateway=$3
 source "$root/tests/com/gateway-env.sh"
-begin_gateway_run "$gateway"
+begin_gateway_run "$gateway" "$proxy"
 watcher=
 
 cleanup() {
@@ -25,7 +25,11 @@ if ! wait_for_ua_server 40; then
     echo "RESULT: FAILED"
     exit 1
 fi
-write_gateway_settings maxgroupcount=6
+if ! add_test_server maxgroupcount=6; then
+    echo "the gateway did not take its virtual server"
+    echo "RESULT: FAILED"
+    exit 1
+fi
 
 # A crash, not an orderly shutdown: the gateway must notice the lost connection itself.
 export VELA_E2E_KILL_FILE="$scratch/kill-ua-server"

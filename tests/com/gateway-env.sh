@@ -1,21 +1,28 @@
 # shellcheck shell=bash
 # Sourced by the scripts that run a DA client against the gateway under Wine (gateway-e2e.sh,
-# bench/gateway/gateway-bench.sh): the node-opcua demo server and the gateway's settings file,
-# both for one run. The caller sets root (the source tree).
+# bench/gateway/gateway-bench.sh): the node-opcua demo server and an installed gateway with its
+# own option file, both for one run. The caller sets root (the source tree).
 
-# Sets scratch, settings and server for a run of the gateway EXE given.
+# Installs the gateway EXE and the proxy/stub DLL given into a folder of the run and sets
+# scratch, gateway (the installed EXE) and server.
 begin_gateway_run() {
     scratch=$(mktemp -d)
-    settings="$(dirname "$1")/vela_gateway.settings"
+    mkdir -p "$scratch/install"
+    cp "$1" "$scratch/install/vela_gateway.exe"
+    cp "$2" "$scratch/install/opcda_ps.dll"
+    gateway="$scratch/install/vela_gateway.exe"
     server=
+    # nobody answers a message box in a test run
+    export VELA_GATEWAY_MESSAGES=stderr
 }
 
-# Stops the demo server and undoes the run's files: for the caller's EXIT trap.
+# Stops the demo server, unregisters the run's gateway and removes its files: for the caller's
+# EXIT trap.
 end_gateway_run() {
     [ -n "$server" ] && kill "$server" 2>/dev/null
     wait 2>/dev/null
-    # The settings file belongs to this run only.
-    if [ -f "$scratch/settings.kept" ]; then mv -f "$scratch/settings.kept" "$settings"; else rm -f "$settings"; fi
+    [ -f "$scratch/install/vela_gateway.dat" ] &&
+        timeout 30 "$root/tools/wine-run.sh" "$gateway" /UnregServer >/dev/null 2>&1
     rm -rf "$scratch"
 }
 
@@ -37,17 +44,9 @@ wait_for_ua_server() {
     export VELA_UA_URL="opc.tcp://127.0.0.1:$port"
 }
 
-# Points the gateway at VELA_UA_URL; the arguments are further settings lines.
-write_gateway_settings() {
-    [ -f "$settings" ] && cp -p "$settings" "$scratch/settings.kept"
-    {
-        echo "# written by ${0##*/} for one run"
-        echo "url=$VELA_UA_URL"
-        echo "minupdaterate=100"
-        echo "# the gateway reads minupdaterate only with these two beside it (their built-in values)"
-        echo "waittime=5000"
-        echo "holdtime=0"
-        local line
-        for line in "$@"; do echo "$line"; done
-    } >"$settings"
+# Adds the tests' virtual server (Vela.Test.Gateway.1) for VELA_UA_URL to the installed gateway's
+# option file, as an installer would; the arguments are further name=value settings.
+add_test_server() {
+    "$root/tools/wine-run.sh" "$gateway" /AddServer caption="Vela test gateway" name=Vela.Test.Gateway.1 \
+        url="$VELA_UA_URL" minupdaterate=100 waittime=5000 holdtime=0 "$@"
 }

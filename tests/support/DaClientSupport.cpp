@@ -93,4 +93,11 @@ std::string HrText(HRESULT hr) {
     return text;
 }
 
+HRESULT CreateServerByProgId(const wchar_t* progId, REFIID riid, void** object) {
+    CLSID clsid{};
+    const HRESULT hr = CLSIDFromProgID(progId, &clsid);
+    if (FAILED(hr)) return hr;
+    return CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, riid, object);
+}
+
 }  // namespace vela::da_client

@@ -122,6 +122,12 @@ struct ProxyStubRegistration {
 ProxyStubRegistration RegisterProxyStub(const std::wstring& proxyDll);
 bool RegisterGateway(const std::wstring& gatewayExe, DWORD& exitCode);
 
+// The virtual server the tests and the benchmark put into the gateway's option file
+// (tests/com/gateway-env.sh) with this ProgID; its class id comes from the registry.
+inline constexpr wchar_t kTestServerProgId[] = L"Vela.Test.Gateway.1";
+// CoCreateInstance by ProgID, as a plant's DA client does.
+HRESULT CreateServerByProgId(const wchar_t* progId, REFIID riid, void** object);
+
 // ---- text ----
 std::string Narrow(const wchar_t* text);  // UTF-8; "(null)" for none
 std::string Narrow(const std::wstring& text);

@@ -1,5 +1,9 @@
 #include "ua/security/SecurityPolicy.h"
 
+#include <iterator>
+
+#include "base/Text.h"
+
 namespace vela::ua::security {
 namespace {
 
@@ -63,6 +67,34 @@ bool uaSecurityPolicies::HasSecurityPolicy(TuaSecurePolicy policy) {
 
 std::string uaSecurityPolicies::SelectPolicy(const std::string& first, const std::string& second) {
     return first.empty() ? second : first;
+}
+
+namespace {
+constexpr const char* kPolicyNames[] = {"",         "None",     "Basic128Rsa15", "Basic256", "Basic256Sha256",
+                                        "Aes128_Sha256_RsaOaep", "Aes256_Sha256_RsaPss"};
+constexpr const char* kModeNames[] = {"", "None", "Sign", "SignAndEncrypt"};
+}  // namespace
+
+std::optional<TuaSecurePolicy> PolicyFromName(std::string_view name) {
+    for (size_t i = 1; i < std::size(kPolicyNames); ++i)
+        if (EqualsNoCase(name, kPolicyNames[i])) return static_cast<TuaSecurePolicy>(i);
+    return std::nullopt;
+}
+
+std::optional<TuaSecureMode> ModeFromName(std::string_view name) {
+    for (size_t i = 1; i < std::size(kModeNames); ++i)
+        if (EqualsNoCase(name, kModeNames[i])) return static_cast<TuaSecureMode>(i);
+    return std::nullopt;
+}
+
+const char* PolicyName(TuaSecurePolicy policy) {
+    const auto i = static_cast<size_t>(policy);
+    return i < std::size(kPolicyNames) ? kPolicyNames[i] : "";
+}
+
+const char* ModeName(TuaSecureMode mode) {
+    const auto i = static_cast<size_t>(mode);
+    return i < std::size(kModeNames) ? kModeNames[i] : "";
 }
 
 }  // namespace vela::ua::security

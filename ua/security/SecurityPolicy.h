@@ -1,6 +1,8 @@
 #pragma once
 // The UA security policies and what each one chooses.
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "ua/security/Aes.h"
 #include "ua/security/Rsa.h"
@@ -34,6 +36,13 @@ const PolicyInfo& Policy(TuaSecurePolicy policy);
 // The RSA key lengths a policy admits: 1024 to 2048 bits for Basic128Rsa15 and Basic256, 2048 to
 // 4096 for the SHA-256 ones; 1024 to 4096 for the rest.
 TRSAKeyBits RsaKeyBits(TuaSecurePolicy policy);
+
+// The short names people write ("Basic256Sha256"; modes "None", "Sign", "SignAndEncrypt"),
+// matched without regard to case; nothing for an unknown name or the NULL values.
+std::optional<TuaSecurePolicy> PolicyFromName(std::string_view name);
+std::optional<TuaSecureMode> ModeFromName(std::string_view name);
+const char* PolicyName(TuaSecurePolicy policy);
+const char* ModeName(TuaSecureMode mode);
 
 class uaSecurityPolicies {
 public:

@@ -1,0 +1,275 @@
+#include "app/OptionFile.h"
+
+#include <cctype>
+#include <charconv>
+#include <set>
+
+#include "base/Text.h"
+#include "ua/security/SecurityPolicy.h"
+
+namespace vela::app {
+namespace {
+
+using ua::security::ModeFromName;
+using ua::security::PolicyFromName;
+using ua::security::TuaSecureMode;
+
+struct Field {
+    const char* element;
+    std::string OptionServer::* member;
+    const char* startUpDefault;
+    const char* dialogDefault;
+    bool optional;  // written only when not empty
+};
+
+// The order is the order of the file.
+const Field kFields[] = {
+    {"caption", &OptionServer::caption, "", "", false},
+    {"name", &OptionServer::name, "", "", false},
+    {"clsid", &OptionServer::clsid, "", "", false},
+    {"url", &OptionServer::url, "", "", false},
+    {"proxy", &OptionServer::proxy, "", "", false},
+    {"user", &OptionServer::user, "", "", false},
+    {"pass", &OptionServer::pass, "", "", false},
+    {"minupdaterate", &OptionServer::minupdaterate, "500", "1000", false},
+    {"waittime", &OptionServer::waittime, "0", "10000", false},
+    {"holdtime", &OptionServer::holdtime, "0", "0", false},
+    {"maxgroupcount", &OptionServer::maxgroupcount, "0", "0", false},
+    {"securitymode", &OptionServer::securitymode, "", "", true},
+    {"securitypolicy", &OptionServer::securitypolicy, "", "", true},
+    {"certfile", &OptionServer::certfile, "", "", true},
+    {"keyfile", &OptionServer::keyfile, "", "", true},
+    {"uauser", &OptionServer::uauser, "", "", true},
+    {"uapass", &OptionServer::uapass, "", "", true},
+    {"usercertfile", &OptionServer::usercertfile, "", "", true},
+    {"userkeyfile", &OptionServer::userkeyfile, "", "", true},
+};
+
+const Field* FieldNamed(std::string_view element) {
+    for (const Field& field : kFields)
+        if (element == field.element) return &field;
+    return nullptr;
+}
+
+OptionServer ReadServer(const xml::XmlElement& element, OptionReader reader) {
+    OptionServer server;
+    for (const xml::XmlElement& child : element.children) {
+        const Field* field = FieldNamed(child.localName);
+        if (!field) {
+            server.unknown.push_back(child);
+            continue;
+        }
+        // the first of two equal elements counts, as a DOM lookup by name would give
+        if (!(server.*field->member).empty()) continue;
+        server.*field->member = child.text;
+    }
+    for (const Field& field : kFields)
+        if ((server.*field.member).empty())
+            server.*field.member = reader == OptionReader::StartUp ? field.startUpDefault : field.dialogDefault;
+    return server;
+}
+
+bool Blank(std::string_view text) { return TrimBlanks(text).empty(); }
+
+}  // namespace
+
+std::string UASettingsError(const OptionServer& server) {
+    if (!Blank(server.securitymode) && !ModeFromName(TrimBlanks(server.securitymode)))
+        return "security mode '" + server.securitymode + "' is unknown (None, Sign or SignAndEncrypt)";
+    if (!Blank(server.securitypolicy) && !PolicyFromName(TrimBlanks(server.securitypolicy)))
+        return "security policy '" + server.securitypolicy +
+               "' is unknown (None, Basic128Rsa15, Basic256, Basic256Sha256, Aes128_Sha256_RsaOaep, "
+               "Aes256_Sha256_RsaPss)";
+    const auto mode = ModeFromName(TrimBlanks(server.securitymode));
+    const auto policy = PolicyFromName(TrimBlanks(server.securitypolicy));
+    const bool secured = mode && *mode != TuaSecureMode::uaSNone;
+    if (secured && policy && *policy == ua::security::TuaSecurePolicy::uaSPNone)
+        return "security mode " + server.securitymode + " needs a security policy other than None";
+    if (!secured && policy && *policy != ua::security::TuaSecurePolicy::uaSPNone)
+        return "security policy " + server.securitypolicy + " needs the security mode Sign or SignAndEncrypt";
+    if (secured && (Blank(server.certfile) || Blank(server.keyfile)))
+        return "security mode " + server.securitymode + " needs the client certificate and key files";
+    if (Blank(server.certfile) != Blank(server.keyfile))
+        return "the client certificate and key files go together";
+    if (Blank(server.usercertfile) != Blank(server.userkeyfile))
+        return "the user certificate and key files go together";
+    if (!Blank(server.uauser) && !Blank(server.usercertfile))
+        return "a user name login and a certificate login exclude each other";
+    return {};
+}
+
+TStrings OptionServer::UAConnectionOptions() const {
+    TStrings options;
+    const auto mode = ModeFromName(TrimBlanks(securitymode));
+    const auto policy = PolicyFromName(TrimBlanks(securitypolicy));
+    if (mode) {
+        options.push_back("ua-securitymode=" + std::to_string(static_cast<int>(*mode)));
+        // a secured mode alone takes the policy most servers offer
+        const auto chosen = policy ? *policy
+                            : *mode == TuaSecureMode::uaSNone ? ua::security::TuaSecurePolicy::uaSPNone
+                                                               : ua::security::TuaSecurePolicy::uaSPBasic256Sha256;
+        options.push_back("ua-securitypolicy=" + std::to_string(static_cast<int>(chosen)));
+    } else if (policy) {
+        options.push_back("ua-securitypolicy=" + std::to_string(static_cast<int>(*policy)));
+    }
+    if (!Blank(certfile)) options.push_back("ua-cert-file=" + std::string(TrimBlanks(certfile)));
+    if (!Blank(keyfile)) options.push_back("ua-pkey-file=" + std::string(TrimBlanks(keyfile)));
+    if (!Blank(uauser)) {
+        options.push_back("ua-usermode=1");
+        options.push_back("ua-user=" + uauser);
+        options.push_back("ua-pass=" + uapass);
+    } else if (!Blank(usercertfile)) {
+        // a certificate login names the certificate as the user and the key as its data
+        options.push_back("ua-usermode=2");
+        options.push_back("ua-user=" + std::string(TrimBlanks(usercertfile)));
+        options.push_back("ua-data=" + std::string(TrimBlanks(userkeyfile)));
+        options.push_back("ua-pass=" + uapass);
+    }
+    return options;
+}
+
+OptionFile ParseOptionFile(std::string_view bytes, OptionReader reader) {
+    xml::XmlElement root;
+    try {
+        xml::XmlLimits limits;
+        limits.maxBytes = 16u << 20;
+        limits.maxDepth = 32;
+        root = xml::ParseXml(bytes, limits);
+    } catch (const xml::XmlError& e) {
+        throw OptionFileError(e.what());
+    }
+    if (root.localName != "options") throw OptionFileError("the root element is \"" + root.name + "\", not \"options\"");
+    OptionFile file;
+    if (const std::string* value = root.Attribute("protected")) file.protectedText = *value;
+    if (const std::string* value = root.Attribute("timeout")) file.timeout = *value;
+    const xml::XmlElement* list = root.Child("serverlist");
+    if (!list) return file;
+    if (list->children.size() > kMaxOptionServers)
+        throw OptionFileError("the server list holds " + std::to_string(list->children.size()) +
+                              " entries; at most " + std::to_string(kMaxOptionServers) + " are served");
+    for (const xml::XmlElement& element : list->children) file.servers.push_back(ReadServer(element, reader));
+    return file;
+}
+
+std::vector<std::pair<std::string, std::string>> ServerFields(const OptionServer& server) {
+    std::vector<std::pair<std::string, std::string>> fields;
+    for (const Field& field : kFields) fields.emplace_back(field.element, server.*field.member);
+    return fields;
+}
+
+void ApplyServerAssignments(OptionServer& server, const std::vector<std::string>& assignments) {
+    for (const std::string& assignment : assignments) {
+        const size_t equals = assignment.find('=');
+        const Field* field = equals == std::string::npos ? nullptr : FieldNamed(AsciiLower(assignment.substr(0, equals)));
+        if (!field)
+            throw OptionFileError("'" + assignment + "' names no value of a server (name=value; names: caption, name, "
+                                  "clsid, url, proxy, user, pass, minupdaterate, waittime, holdtime, maxgroupcount, "
+                                  "securitymode, securitypolicy, certfile, keyfile, uauser, uapass, usercertfile, "
+                                  "userkeyfile)");
+        server.*field->member = assignment.substr(equals + 1);
+    }
+}
+
+std::string FormatOptionFile(const std::vector<OptionServer>& servers, int32_t httpTimeoutMs) {
+    xml::XmlElement root;
+    root.name = root.localName = "options";
+    root.SetAttribute("protected", "0");
+    root.SetAttribute("timeout", std::to_string(httpTimeoutMs));
+    xml::XmlElement& list = root.Add("serverlist");
+    for (const OptionServer& server : servers) {
+        xml::XmlElement& element = list.Add("server");
+        for (const Field& field : kFields)
+            if (!field.optional || !(server.*field.member).empty()) element.Add(field.element, server.*field.member);
+        for (const xml::XmlElement& unknown : server.unknown) element.children.push_back(unknown);
+    }
+    std::string text = xml::WriteXml(root);
+    // What cannot be read back must not replace a file that could (a value with characters XML
+    // cannot carry, an element whose prefix was declared elsewhere).
+    try {
+        const OptionFile again = ParseOptionFile(text, OptionReader::StartUp);
+        bool same = again.servers.size() == servers.size();
+        for (size_t i = 0; same && i < servers.size(); ++i)
+            for (const Field& field : kFields)
+                same = same && (TrimBlanks(again.servers[i].*field.member) == TrimBlanks(servers[i].*field.member) ||
+                                Blank(servers[i].*field.member));
+        if (!same) throw OptionFileError("the values do not read back as written");
+    } catch (const OptionFileError& e) {
+        throw OptionFileError(std::string("the option file cannot be written: ") + e.what());
+    }
+    return text;
+}
+
+std::string OptionFilePath(std::string_view exePath) {
+    const size_t slash = exePath.find_last_of("\\/");
+    const size_t dot = exePath.rfind('.');
+    const size_t stem = dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash) ? dot
+                                                                                                          : exePath.size();
+    return std::string(exePath.substr(0, stem)) + ".dat";
+}
+
+std::string PendingOptionFilePath(std::string_view exePath) {
+    std::string path = OptionFilePath(exePath);
+    path.replace(path.size() - 4, 4, ".new");
+    return path;
+}
+
+int32_t OptionNumber(std::string_view text) {
+    const std::string_view trimmed = TrimBlanks(text);
+    int32_t value = 0;
+    const char* first = trimmed.data();
+    const char* last = first + trimmed.size();
+    if (first != last && *first == '+') ++first;
+    const auto [end, error] = std::from_chars(first, last, value);
+    if (trimmed.empty() || error != std::errc() || end != last)
+        throw OptionFileError("'" + std::string(text) + "' is not a valid integer value");
+    return value;
+}
+
+bool IsRegistryGuid(std::string_view text) {
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}') return false;
+    for (size_t i = 1; i < 37; ++i) {
+        const bool dash = i == 9 || i == 14 || i == 19 || i == 24;
+        if (dash ? text[i] != '-' : !std::isxdigit(static_cast<unsigned char>(text[i]))) return false;
+    }
+    return true;
+}
+
+std::string ValidateServer(const OptionServer& server) {
+    // a non-number stops at once, as the conversion would
+    for (const std::string* number : {&server.minupdaterate, &server.waittime, &server.holdtime, &server.maxgroupcount})
+        try {
+            OptionNumber(*number);
+        } catch (const OptionFileError& e) {
+            return e.what();
+        }
+    std::string message;
+    if (Blank(server.caption)) message = "server caption could not be empty";
+    if (Blank(server.name)) message = "server name could not be empty";
+    if (Blank(server.clsid)) message = "class id could not be empty";
+    else if (!IsRegistryGuid(TrimBlanks(server.clsid))) message = "class id '" + server.clsid + "' is no GUID";
+    if (Blank(server.url)) message = "server url could not be empty";
+    if (OptionNumber(server.minupdaterate) < 0) message = "min update rate must > 0";
+    if (OptionNumber(server.waittime) < 0) message = "wait time must > 0";
+    if (OptionNumber(server.holdtime) < 0) message = "hold time must > 0";
+    if (OptionNumber(server.maxgroupcount) < 0) message = "max group count must not be negative";
+    if (const std::string ua = UASettingsError(server); !ua.empty()) message = ua;
+    return message;
+}
+
+std::string ValidateServers(const std::vector<OptionServer>& servers) {
+    std::set<std::string> clsids, names;
+    for (size_t i = 0; i < servers.size(); ++i) {
+        const OptionServer& server = servers[i];
+        std::string message = ValidateServer(server);
+        // a class id or ProgID given twice would let one entry's registration undo the other's
+        if (message.empty() && !clsids.insert(AsciiLower(TrimBlanks(server.clsid))).second)
+            message = "class id " + server.clsid + " is used by an earlier server";
+        if (message.empty() && !names.insert(AsciiLower(TrimBlanks(server.name))).second)
+            message = "server name " + server.name + " is used by an earlier server";
+        if (!message.empty())
+            return "Input error item " + std::to_string(i + 1) + ", server caption: " + server.caption + "\r\n" + message;
+    }
+    return {};
+}
+
+}  // namespace vela::app

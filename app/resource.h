@@ -1,0 +1,57 @@
+#pragma once
+// Resource and control ids of the gateway's windows (shared by gateway.rc, the code and the tests).
+
+#define IDI_GATEWAY 1
+
+// The server-list dialog.
+#define IDD_SERVERS 100
+#define IDC_SERVERLIST 1001
+#define IDC_ADD 1002
+#define IDC_DELETE 1003
+#define IDC_OPTIONFILE 1004
+#define IDC_CAPTION 1010
+#define IDC_NAME 1011
+#define IDC_CLSID 1012
+#define IDC_URL 1013
+#define IDC_TEST 1014
+#define IDC_PROXY 1015
+#define IDC_USER 1016
+#define IDC_PASS 1017
+#define IDC_MINUPDATERATE 1018
+#define IDC_WAITTIME 1019
+#define IDC_HOLDTIME 1020
+#define IDC_MAXGROUPCOUNT 1021
+#define IDC_SECURITYMODE 1022
+#define IDC_SECURITYPOLICY 1023
+#define IDC_CERTFILE 1024
+#define IDC_KEYFILE 1025
+#define IDC_UAUSER 1026
+#define IDC_UAPASS 1027
+#define IDC_USERCERTFILE 1028
+#define IDC_USERKEYFILE 1029
+
+// The main window's controls, made in code.
+#define IDC_MAIN_ICON 2001
+#define IDC_MAIN_TITLE 2002
+#define IDC_MAIN_VERSION 2003
+#define IDC_MAIN_DESCRIPTION 2004
+#define IDC_MAIN_MAKER 2005
+#define IDC_MAIN_STARTTIME 2010
+#define IDC_MAIN_CURRENTTIME 2011
+#define IDC_MAIN_CLIENTS 2012
+#define IDC_MAIN_CLIENTS_MAX 2013
+#define IDC_MAIN_SERVERS 2014
+#define IDC_MAIN_SERVERS_EDIT 2015
+#define IDC_MAIN_CALLS 2016
+#define IDC_MAIN_CALLS_PER_SEC 2017
+#define IDC_MAIN_CALLS_MAX 2018
+#define IDC_MAIN_RESET 2019
+#define IDC_MAIN_SERVER_LIST 2020
+
+// The notification-area icon's menu.
+#define IDM_REGISTER_SERVER 3001
+#define IDM_START_LOGGING 3002
+#define IDM_STOP_LOGGING 3003
+#define IDM_SHOW_LOG 3004
+#define IDM_ABOUT 3005
+#define IDM_SHUTDOWN 3006

@@ -1,0 +1,143 @@
+#!/bin/bash
+# The gateway installed and administered by script under Wine, checked in the registry and by a
+# DA client:  gateway-install.sh <da_probe_client.exe> <opcda_ps.dll> <vela_gateway.exe>
+set -uo pipefail
+root=$(cd "$(dirname "$0")/../.." && pwd)
+probe=$1
+proxy=$2
+source "$root/tests/com/gateway-env.sh"
+source "$root/tools/wine-env.sh"
+begin_gateway_run "$3" "$proxy"
+trap end_gateway_run EXIT
+install=$scratch/install
+dat=$install/vela_gateway.dat
+failures=0
+
+check() {  # check DESCRIPTION COMMAND...: the command must succeed
+    local what=$1
+    shift
+    if "$@" >"$scratch/out" 2>&1; then echo "ok      $what"
+    else
+        echo "FAILED  $what"
+        sed 's/^/        /' "$scratch/out" | head -20
+        failures=$((failures + 1))
+    fi
+}
+run_gateway() { "$root/tools/wine-run.sh" "$gateway" "$@"; }
+# The default value of a key under HKEY_CLASSES_ROOT, or nothing.
+default_value() {
+    wine reg query "HKCR\\$1" /ve 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_SZ[[:space:]]*//p'
+}
+value_is() { [ "$(default_value "$1")" = "$2" ] || { echo "HKCR\\$1 is '$(default_value "$1")', not '$2'"; return 1; }; }
+key_missing() { ! wine reg query "HKCR\\$1" >/dev/null 2>&1; }
+fails_with() {  # fails_with TEXT COMMAND...: the command fails and says TEXT
+    local text=$1
+    shift
+    ! "$@" >"$scratch/said" 2>&1 && grep -qF -- "$text" "$scratch/said" || { cat "$scratch/said"; return 1; }
+}
+same_file() { cmp -s "$1" "$2" || { echo "$1 changed"; return 1; }; }
+
+start_ua_server
+if ! wait_for_ua_server 40; then
+    echo "the node-opcua test server did not start"
+    echo "RESULT: FAILED"
+    exit 1
+fi
+
+clsid_a='{6B1F0C3A-7E52-4D8B-9A11-2C4E5F607181}'
+check "no option file: no servers listed" bash -c "'$root/tools/wine-run.sh' '$gateway' /ListServers | grep -q ': 0 virtual servers'"
+check "/AddServer adds a server with a given class id" run_gateway /AddServer "caption=Line A" name=Vela.Test.A \
+    "clsid=$clsid_a" "url=$VELA_UA_URL" minupdaterate=100
+check "/AddServer adds a second one with a class id of its own" run_gateway /AddServer "caption=Line B" \
+    name=Vela.Test.B "url=$VELA_UA_URL" securitymode=None
+clsid_b=$(default_value 'Vela.Test.B\Clsid')
+check "both are registered at once" value_is 'Vela.Test.A\Clsid' "$clsid_a"
+check "the ProgID key holds the caption" value_is 'Vela.Test.A' "Line A"
+check "the OPC marker key is there" wine reg query 'HKCR\Vela.Test.A\OPC'
+check "the class key holds the caption" value_is "CLSID\\$clsid_a" "Line A"
+check "the class names its ProgID" value_is "CLSID\\$clsid_a\\ProgID" "Vela.Test.A"
+check "the class names its AppID" value_is "CLSID\\$clsid_a\\AppID" "$clsid_a"
+check "the AppID key holds the caption" value_is "AppID\\$clsid_a" "Line A"
+check "the local server is the installed EXE, quoted" bash -c "wine reg query 'HKCR\\CLSID\\$clsid_a\\LocalServer32' /ve | grep -qiF '\"Z:'"
+check "the class implements the OPC DA 2.0 category" \
+    wine reg query "HKCR\\CLSID\\$clsid_a\\Implemented Categories\\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}"
+check "the category is registered with a description" \
+    wine reg query 'HKCR\Component Categories\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}'
+check "the second server has a class id of its own" bash -c "[[ '$clsid_b' =~ ^\\{[0-9A-Fa-f-]{36}\\}$ && '$clsid_b' != '$clsid_a' ]]"
+check "the list shows both, registered" bash -c "'$root/tools/wine-run.sh' '$gateway' /ListServers | tr -d '\\r' | grep -c '^   registered     yes' | grep -qx 2"
+
+# A DA client creates each virtual server by ProgID and reads through it.
+check "a DA client creates both virtual servers by ProgID" bash -c "'$root/tools/wine-run.sh' '$probe' \
+    'Vela.Test.A=ns=1;s=Demo.Static.Scalars.Int32' 'Vela.Test.B=ns=1;s=Demo.Static.Scalars.Int32' | tr -d '\\r' >'$scratch/probe'; \
+    cat '$scratch/probe'; [ \$(grep -c 'created, state 1.* = -\\?[0-9]* quality 0xC0' '$scratch/probe') = 2 ]"
+timeout 20 "$root/tools/wine-run.sh" "$gateway" /stop >/dev/null 2>&1
+
+# Refusals leave the file as it was.
+cp "$dat" "$scratch/before"
+check "a class id listed twice is refused" fails_with "is used by an earlier server" \
+    run_gateway /AddServer "caption=Dup" name=Vela.Test.Dup "clsid=$clsid_a" url=opc.tcp://x:1
+check "an unknown security mode is refused" fails_with "security mode 'Encrypted' is unknown" \
+    run_gateway /ChangeServer Vela.Test.A securitymode=Encrypted
+check "a non-number is refused" fails_with "'fast' is not a valid integer value" \
+    run_gateway /ChangeServer Vela.Test.A minupdaterate=fast
+check "an unknown value name is refused" fails_with "'colour=red' names no value" \
+    run_gateway /ChangeServer Vela.Test.A colour=red
+check "... and the option file is unchanged" same_file "$dat" "$scratch/before"
+
+check "/ChangeServer changes a value" run_gateway /ChangeServer Vela.Test.B "caption=Line B2"
+check "... and registers it again" value_is "CLSID\\$clsid_b" "Line B2"
+check "/RemoveServer removes a server" run_gateway /RemoveServer Vela.Test.B
+check "... and its ProgID key" key_missing 'Vela.Test.B'
+check "... and its class key" key_missing "CLSID\\$clsid_b"
+check "... and leaves the other" value_is 'Vela.Test.A\Clsid' "$clsid_a"
+
+check "/UnregServer removes the servers" run_gateway /UnregServer
+check "... the ProgID key" key_missing 'Vela.Test.A'
+check "... the class key" key_missing "CLSID\\$clsid_a"
+check "... the AppID key" key_missing "AppID\\$clsid_a"
+check "/RegServer registers them again" run_gateway /RegServer
+check "... from the option file" value_is 'Vela.Test.A\Clsid' "$clsid_a"
+
+# A pending option file replaces the file at the next start, which then ends.
+sed -e 's/Line A/Line A2/' -e 's/Vela\.Test\.A/Vela.Test.A2/' "$dat" >"$install/vela_gateway.new"
+check "a pending option file is applied by the next start, which ends" timeout 60 "$root/tools/wine-run.sh" "$gateway"
+check "... the pending file is gone" test ! -e "$install/vela_gateway.new"
+check "... the option file is the new one" grep -q 'Vela.Test.A2' "$dat"
+check "... the old ProgID is unregistered" key_missing 'Vela.Test.A'
+check "... the new one registered" value_is 'Vela.Test.A2\Clsid' "$clsid_a"
+printf '<options><serverlist><server><caption>x' >"$install/vela_gateway.new"
+cp "$dat" "$scratch/before"
+pending_refused() {
+    timeout 60 "$root/tools/wine-run.sh" "$gateway" >"$scratch/pending.out" 2>&1 &
+    local started=$!
+    sleep 6
+    run_gateway /Stop >/dev/null 2>&1
+    wait "$started"
+    grep -F "is not applied" "$scratch/pending.out" || { cat "$scratch/pending.out"; return 1; }
+}
+check "a broken pending file is not applied; the gateway serves the current file" pending_refused
+check "... and both files stay" bash -c "test -e '$install/vela_gateway.new' && cmp -s '$dat' '$scratch/before'"
+rm -f "$install/vela_gateway.new"
+
+# Hostile option files: the gateway refuses to start with a clear message and writes nothing.
+hostile() {  # hostile DESCRIPTION TEXT CONTENT
+    printf '%s' "$3" >"$dat"
+    cp "$dat" "$scratch/before"
+    check "$1" fails_with "$2" timeout 60 "$root/tools/wine-run.sh" "$gateway"
+    check "... and the file is untouched" same_file "$dat" "$scratch/before"
+}
+hostile "broken XML ends the start with a message" "Can not start program" '<options><serverlist><server>'
+hostile "a malformed class id ends the start" "is no GUID" \
+    '<options><serverlist><server><caption>c</caption><name>n.1</name><clsid>{nope}</clsid></server></serverlist></options>'
+hostile "a duplicate class id ends the start" "is also that of server 1" \
+    "<options><serverlist><server><caption>c</caption><name>n.1</name><clsid>$clsid_a</clsid></server><server><caption>d</caption><name>n.2</name><clsid>$clsid_a</clsid></server></serverlist></options>"
+hostile "a time-out that is no number ends the start" "is not a valid integer value" '<options timeout="soon"/>'
+hostile "a billion-laughs document is refused" "Can not start program" \
+    '<?xml version="1.0"?><!DOCTYPE l [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;"><!ENTITY c "&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;">]><options timeout="&c;"/>'
+check "/AddServer on a broken file changes nothing" fails_with "Nothing was changed" \
+    run_gateway /AddServer caption=x name=y.1 url=opc.tcp://z:1
+check "... and the file is untouched" same_file "$dat" "$scratch/before"
+rm -f "$dat"
+
+echo "$failures failed"
+[ "$failures" -eq 0 ] && echo "RESULT: PASSED" || echo "RESULT: FAILED"
