@@ -98,6 +98,29 @@ check "... the AppID key" key_missing "AppID\\$clsid_a"
 check "/RegServer registers them again" run_gateway /RegServer
 check "... from the option file" value_is 'Vela.Test.A\Clsid' "$clsid_a"
 
+# The proxy/stub registration: interfaces that another proxy DLL serves stay with it, and
+# unregistration removes only what the gateway wrote.
+server_iid='{39C13A4D-011E-11D0-9675-0020AFD8ADB3}'      # IOPCServer
+properties_iid='{39C13A72-011E-11D0-9675-0020AFD8ADB3}'  # IOPCItemProperties
+other_ps='{0FEEDBAC-0000-4000-8000-00000000BEEF}'
+ps=$(default_value "Interface\\$server_iid\\ProxyStubClsid32")
+wine reg delete "HKCR\\CLSID\\$ps" /f >/dev/null 2>&1
+wine reg delete "HKCR\\Interface\\$server_iid" /f >/dev/null 2>&1
+wine reg add "HKCR\\Interface\\$properties_iid\\ProxyStubClsid32" /ve /d "$other_ps" /f >/dev/null 2>&1
+check "the proxy's factory class id is known" test -n "$ps"
+check "/RegServer registers the installed proxy DLL" run_gateway /RegServer
+check "... for the interfaces nobody serves" value_is "Interface\\$server_iid\\ProxyStubClsid32" "$ps"
+check "... from the installed folder" bash -c "wine reg query 'HKCR\\CLSID\\$ps\\InprocServer32' /ve | grep -qi 'opcda_ps.dll'"
+check "... and leaves another proxy's interface alone" value_is "Interface\\$properties_iid\\ProxyStubClsid32" "$other_ps"
+check "/UnregServer removes what it registered" run_gateway /UnregServer
+check "... the interface it served" key_missing "Interface\\$server_iid"
+check "... its factory class" key_missing "CLSID\\$ps"
+check "... and not the other proxy's interface" value_is "Interface\\$properties_iid\\ProxyStubClsid32" "$other_ps"
+wine reg delete "HKCR\\Interface\\$properties_iid" /f >/dev/null 2>&1
+# the build's proxy DLL serves the other tests of this prefix, as before
+wine regsvr32 /s "$(winepath -w "$proxy")" >/dev/null 2>&1
+check "/RegServer again for what follows" run_gateway /RegServer
+
 # A pending option file replaces the file at the next start, which then ends.
 sed -e 's/Line A/Line A2/' -e 's/Vela\.Test\.A/Vela.Test.A2/' "$dat" >"$install/vela_gateway.new"
 check "a pending option file is applied by the next start, which ends" timeout 60 "$root/tools/wine-run.sh" "$gateway"
