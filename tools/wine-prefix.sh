@@ -2,6 +2,7 @@
 # The private Wine prefix of a build tree and its one persistent wineserver.
 #   wine-prefix.sh start   create and configure the prefix when needed, start wineserver and services
 #   wine-prefix.sh stop    end everything that runs in the prefix
+#   wine-prefix.sh running exit status 0 when the prefix's wineserver runs
 set -euo pipefail
 source "$(dirname "$0")/wine-env.sh"
 marker="$WINEPREFIX/.vela-configured"
@@ -37,12 +38,22 @@ start)
     detached wineserver -p || true
     detached wine wineboot
     ;;
+running)
+    # A wineserver works in a directory named after its prefix's device and inode.
+    [ -d "$WINEPREFIX" ] || exit 1
+    serverdir=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+    for pid in $(pgrep -x 'wineserver(64)?'); do
+        cwd=$(readlink "/proc/$pid/cwd" 2>/dev/null) || continue
+        [ "${cwd##*/}" = "$serverdir" ] && exit 0
+    done
+    exit 1
+    ;;
 stop)
     wineserver -k 2>/dev/null || true
     wineserver -w 2>/dev/null || true
     ;;
 *)
-    echo "usage: $0 start|stop" >&2
+    echo "usage: $0 start|stop|running" >&2
     exit 2
     ;;
 esac
