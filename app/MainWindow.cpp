@@ -118,9 +118,11 @@ bool OpenWebPage(const std::wstring& address) {
 
 std::wstring ConnectionText(const VirtualServerView& view) {
     std::wstring text;
-    if (view.connected == 0) text = L"not connected";
+    if (view.reconnecting > 0 && view.connected == 0) text = L"reconnecting";
+    else if (view.connected == 0) text = L"not connected";
     else if (view.connected >= view.clients) text = L"connected";
     else text = std::to_wstring(view.connected) + L" of " + std::to_wstring(view.clients) + L" connected";
+    if (view.reconnecting > 0 && view.connected > 0) text += L", " + std::to_wstring(view.reconnecting) + L" reconnecting";
     if (!view.lastError.empty()) text += L"; last error: " + Utf8ToWide(view.lastError);
     return text;
 }

@@ -77,7 +77,8 @@ std::vector<VirtualServerView> VirtualServers::Views() const {
         view.progId = entry.factory->Settings().ProgId;
         view.clients = activity.clients;
         view.connected = activity.connected;
-        view.lastError = entry.factory->LastConnectError();
+        view.reconnecting = activity.reconnecting;
+        view.lastError = activity.reconnecting > 0 ? activity.lastError : entry.factory->LastConnectError();
         views.push_back(std::move(view));
     }
     return views;

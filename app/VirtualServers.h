@@ -21,6 +21,7 @@ struct VirtualServerView {
     std::wstring progId;
     size_t clients = 0;      // server objects alive
     size_t connected = 0;    // of them, those whose remote connection is up
+    size_t reconnecting = 0; // of them, those waiting for their remote server to come back
     std::string lastError;   // the last connection failure, if any
 };
 

@@ -105,6 +105,10 @@ VelaDataAccess::VelaDataAccess(const TComOPCObjFactory& factory)
     FVelaXMLClient = std::make_unique<TVelaDAClient>(mainThread_);
     FVelaXMLClient->OnServerShutdown = [this](TVelaClient&, const std::string&) { OnClientServerShutDown(); };
     FVelaXMLClient->OnDisconnect = [](TVelaClient&) {};
+    // A server that stops answering is lost as one that ends the connection.
+    FVelaXMLClient->OnTimeout = [this](TVelaClient&) { OnClientServerShutDown(); };
+    // Data comes back by itself once the remote server does.
+    FVelaXMLClient->SetAutoReconnect(true);
     FVelaXMLClient->SetProtocol(coXML);
     FVelaXMLClient->SetServerName(settings.URL);
     // The names as they stand: the groups read the last three back.
@@ -157,6 +161,8 @@ void VelaDataAccess::GroupDestroyed(TVelaSGroup* group) {
 
 HRESULT VelaDataAccess::ConnectRemote() {
     if (FVelaXMLClient->Active()) return S_OK;
+    // While the client reconnects by itself nobody waits here for a server that is away.
+    if (FVelaXMLClient->ConnectionState().Kind == TVelaClient::TConnectionState::csReconnecting) return E_NOINTERFACE;
     try {
         FVelaXMLClient->SetClientName(kGatewayClientName);
         FVelaXMLClient->SetActive(true);
@@ -225,6 +231,11 @@ VelaDataAccess::Activity VelaDataAccess::ActivityOf(const TComOPCObjFactory* fac
         if (object->factory_ != factory) continue;
         ++activity.clients;
         activity.connected += object->FVelaXMLClient->Active() ? 1 : 0;
+        const TVelaClient::TConnectionState state = object->FVelaXMLClient->ConnectionState();
+        if (state.Kind == TVelaClient::TConnectionState::csReconnecting) {
+            ++activity.reconnecting;
+            activity.lastError = state.LastError;
+        }
     }
     return activity;
 }

@@ -76,6 +76,8 @@ public:
     struct Activity {
         size_t clients = 0;
         size_t connected = 0;
+        size_t reconnecting = 0;
+        std::string lastError;  // the latest one a reconnecting client gave
     };
     static Activity ActivityOf(const TComOPCObjFactory* factory);
 

@@ -167,6 +167,7 @@ void TVelaClient::DestroyClient() {
     if (destroying_) return;
     destroying_ = true;
     OnDisconnect = nullptr;
+    StopReconnecting();
     try {
         SetActive(false);
     } catch (...) {
@@ -189,8 +190,10 @@ void TVelaClient::SetActive(bool value) {
         FProtocol = DetectConnectionType(FServerName, FProtocol);
         CheckProtocolRegistered(FProtocol);
         Activate();
-    } else if (FActive) {
-        Deactivate();
+    } else {
+        StopReconnecting();
+        if (FActive) Deactivate();
+        SetConnectionState(TConnectionState::csDisconnected, {});
     }
 }
 
@@ -212,6 +215,8 @@ void TVelaClient::Activate() {
     }
     AfterConnect();
     FActive = true;
+    StopReconnecting();
+    SetConnectionState(TConnectionState::csConnected, {});
     if (OnConnect) OnConnect(*this);
     StartConnection();
 }
@@ -332,6 +337,10 @@ void TVelaClient::StartConnection() {
 void TVelaClient::StopConnection() { WorkThread().KillTimer(); }
 
 void TVelaClient::HandleMsg(TVelaMsg& msg) {
+    if (msg.MsgId == kMsgReconnect) {
+        TryReconnect();
+        return;
+    }
     if (FShutDownFromServer) return;  // the message and its object are freed by the caller
     switch (msg.MsgId) {
         case kMsgServerShutdown:
@@ -361,22 +370,22 @@ void TVelaClient::HandleMsg(TVelaMsg& msg) {
 void TVelaClient::ServerShutdown(int64_t reason) {
     if (FShutDownFromServer) return;
     FShutDownFromServer = true;
-    if (OnServerShutdown) {
-        std::string text;
-        if (reason != 0) {
-            if (FProtocol == coUA) {
-                char buffer[32];
-                const uint64_t bits = (reason < 0 && reason >= INT32_MIN) ? static_cast<uint32_t>(reason)
-                                                                          : static_cast<uint64_t>(reason);
-                std::snprintf(buffer, sizeof buffer, "$%" PRIx64, bits);
-                text = buffer;
-            } else {
-                text = std::to_string(reason);
-            }
+    std::string text;
+    if (reason != 0) {
+        if (FProtocol == coUA) {
+            char buffer[32];
+            const uint64_t bits = (reason < 0 && reason >= INT32_MIN) ? static_cast<uint32_t>(reason)
+                                                                      : static_cast<uint64_t>(reason);
+            std::snprintf(buffer, sizeof buffer, "$%" PRIx64, bits);
+            text = buffer;
+        } else {
+            text = std::to_string(reason);
         }
-        OnServerShutdown(*this, text);
     }
+    if (OnServerShutdown) OnServerShutdown(*this, text);
     SetActive(false);
+    BeginReconnect(text.empty() ? std::string("the server ended the connection")
+                                : "the connection was lost (" + text + ")");
 }
 
 void TVelaClient::HandleTimer() {
@@ -394,6 +403,52 @@ void TVelaClient::HandleTimer() {
     FShutDownFromServer = true;
     if (OnTimeout) OnTimeout(*this);
     SetActive(false);
+    BeginReconnect("the server does not answer");
+}
+
+TVelaClient::TConnectionState TVelaClient::ConnectionState() const {
+    std::lock_guard lock(stateMutex_);
+    TConnectionState state = state_;
+    if (reconnector_) state.Attempts = reconnector_->Attempts();
+    return state;
+}
+
+void TVelaClient::SetConnectionState(TConnectionState::TKind kind, const std::string& error) {
+    std::lock_guard lock(stateMutex_);
+    if (state_.Kind != kind) state_.Since = NowLocal();
+    state_.Kind = kind;
+    if (kind != TConnectionState::csDisconnected || !error.empty()) state_.LastError = error;
+}
+
+void TVelaClient::BeginReconnect(const std::string& reason) {
+    if (!autoReconnect_ || destroying_ || designMode_) return;
+    SetConnectionState(TConnectionState::csReconnecting, reason);
+    std::string host;
+    uint16_t port = 0;
+    // Through a proxy the server's own address cannot be probed: every pause ends in an attempt.
+    const bool proxied = !OptionValue(FCParams, "ua-proxy").empty() || !OptionValue(FCParams, "xml-proxy").empty();
+    if (proxied || !SplitServerAddress(FServerName, host, port)) port = 0;
+    if (!reconnector_) reconnector_ = std::make_unique<TVelaReconnector>([this] { PostMsg(kMsgReconnect, nullptr, 0); });
+    reconnector_->Start(host, port);
+}
+
+void TVelaClient::TryReconnect() {
+    if (!reconnector_ || !reconnector_->Running() || destroying_) return;
+    if (FActive) {
+        StopReconnecting();
+        return;
+    }
+    try {
+        SetActive(true);
+    } catch (const std::exception& e) {
+        if (FActive) return;  // connected; only part of the groups came back, which they report
+        SetConnectionState(TConnectionState::csReconnecting, e.what());
+        reconnector_->AttemptFailed();
+    }
+}
+
+void TVelaClient::StopReconnecting() {
+    if (reconnector_) reconnector_->Stop();
 }
 
 }  // namespace vela

@@ -11,11 +11,13 @@
 #include <string>
 #include <thread>
 
+#include "base/DateTime.h"
 #include "base/Event.h"
 #include "base/MainThread.h"
 #include "toolkit/ConnectionOptions.h"
 #include "toolkit/VelaInterfaces.h"
 #include "toolkit/VelaMessages.h"
+#include "toolkit/VelaReconnect.h"
 
 namespace vela {
 
@@ -112,7 +114,22 @@ public:
     void Disconnect();
 
     bool Active() const { return FActive; }
+    // Deactivating also ends any reconnecting.
     void SetActive(bool value);
+
+    // The connection as its owner sees it; readable from any thread.
+    struct TConnectionState {
+        enum TKind { csDisconnected, csConnected, csReconnecting };
+        TKind Kind = csDisconnected;
+        DateTime Since = 0;      // local time of the last change of kind
+        std::string LastError;   // why the connection was lost, or why the last attempt failed
+        int32_t Attempts = 0;    // connection attempts since it was lost
+    };
+    TConnectionState ConnectionState() const;
+    // After the server is lost the client connects again by itself, its groups and items made
+    // anew, until that works or the client is deactivated. Off by default.
+    bool AutoReconnect() const { return autoReconnect_; }
+    void SetAutoReconnect(bool value) { autoReconnect_ = value; }
     const std::string& ServerName() const { return FServerName; }
     void SetServerName(const std::string& value);
     const std::string& ComputerName() const { return FComputername; }
@@ -179,6 +196,10 @@ private:
     void Activate();
     void Deactivate();
     void ServerShutdown(int64_t reason);
+    void SetConnectionState(TConnectionState::TKind kind, const std::string& error);
+    void BeginReconnect(const std::string& reason);
+    void TryReconnect();
+    void StopReconnecting();
 
     VelaPtr<IVelaConnection> FOPCClient;
     bool FActive = false;
@@ -194,6 +215,10 @@ private:
     bool FShutDownFromServer = false;
     bool fTimerInWork = false;
     bool designMode_ = false;
+    bool autoReconnect_ = false;
+    std::unique_ptr<TVelaReconnector> reconnector_;
+    mutable std::mutex stateMutex_;
+    TConnectionState state_;
 };
 
 }  // namespace vela

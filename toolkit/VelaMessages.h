@@ -12,6 +12,7 @@ namespace vela {
 inline constexpr int32_t kMsgServerShutdown = 1025;  // IParam: reason code
 inline constexpr int32_t kMsgWriteComplete = 1028;   // IParam: failed items; OParam: item list
 inline constexpr int32_t kMsgKeepAlive = 1029;       // generated inside the client only
+inline constexpr int32_t kMsgReconnect = 1030;       // generated inside the client only: try to connect again
 inline constexpr int32_t kMsgDataChange = 5634;      // IParam: group client handle; OParam: item list
 inline constexpr int32_t kMsgReserved = 5636;        // ignored
 inline constexpr int32_t kMsgLog = 5637;             // IParam: log type; OParam: TVelaLogMsg

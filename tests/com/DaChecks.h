@@ -24,6 +24,8 @@ void CheckTwoClients(IOPCServer* server, const std::wstring& selfExe);
 // The body of that second client; its exit code is the number of data changes it saw (or 1000+).
 int RunSecondClient();
 // The remote server goes away: killFile is the file whose appearance makes the test script kill it.
-void CheckRemoteLost(IOPCServer* server, const std::wstring& killFile);
+// Kills the remote server (through killFile), then has it started again on its port (through
+// restartFile) and waits for the data to come back by itself.
+void CheckRemoteLost(IOPCServer* server, const std::wstring& killFile, const std::wstring& restartFile);
 
 }  // namespace vela::e2e

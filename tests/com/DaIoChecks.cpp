@@ -601,7 +601,7 @@ void CheckTwoClients(IOPCServer* server, const std::wstring& selfExe) {
     DropGroup(server, group);
 }
 
-void CheckRemoteLost(IOPCServer* server, const std::wstring& killFile) {
+void CheckRemoteLost(IOPCServer* server, const std::wstring& killFile, const std::wstring& restartFile) {
     if (killFile.empty()) {
         std::printf("  skip  no VELA_E2E_KILL_FILE: the remote server stays up\n");
         return;
@@ -659,6 +659,37 @@ void CheckRemoteLost(IOPCServer* server, const std::wstring& killFile) {
     Info("a device read: %s, item %s, quality 0x%x", HrText(read).c_str(), HrText(results[0].error).c_str(),
          results[0].quality);
     Check((results[0].quality & 0xC0) == 0, "a device read gives a bad quality");
+    if (restartFile.empty()) {
+        std::printf("  skip  no VELA_E2E_RESTART_FILE: the remote server does not come back\n");
+    } else {
+        // The server comes back on its port: the client does nothing, the data returns.
+        HANDLE restart = CreateFileW(restartFile.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        if (restart != INVALID_HANDLE_VALUE) CloseHandle(restart);
+        Check(restart != INVALID_HANDLE_VALUE, "the remote server is started again on its port");
+        const ULONGLONG asked = GetTickCount64();
+        std::vector<bool> good(3, false);
+        seen = sink->calls.size();
+        PumpUntil(
+            [&] {
+                for (; seen < sink->calls.size(); ++seen)
+                    for (int i = 0; i < 3; ++i)
+                        if (const CallbackEntry* entry = sink->calls[seen].Find(clients[i]))
+                            if ((entry->quality & 0xC0) == 0xC0) good[static_cast<size_t>(i)] = true;
+                return good[0] && good[1] && good[2];
+            },
+            30000);
+        const double back = static_cast<double>(GetTickCount64() - asked) / 1000.0;
+        const bool allGood = good[0] && good[1] && good[2];
+        if (allGood) Info("all items good again %.1f s after the server was started again", back);
+        Check(allGood, "every item is good again through OnDataChange, without a call of the client");
+        Check(allGood && back <= 20.0, "within 20 s of the restart (the server's own start included)");
+        status = nullptr;
+        server->GetStatus(&status);
+        Check(status && status->dwServerState == OPC_STATUS_RUNNING, "GetStatus says running again");
+        FreeStatus(status);
+        const HRESULT again = ReadItems(group, OPC_DS_DEVICE, one, results);
+        Check(SUCCEEDED(again) && (results[0].quality & 0xC0) == 0xC0, "a device read is good again");
+    }
     advised.Unadvise();
     DropGroup(server, group);
 }

@@ -122,6 +122,7 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring gatewayExe = WindowsPath(argv[2]);
     const std::wstring url = Environment(L"VELA_UA_URL");
     const std::wstring killFile = WindowsPath(Environment(L"VELA_E2E_KILL_FILE"));
+    const std::wstring restartFile = WindowsPath(Environment(L"VELA_E2E_RESTART_FILE"));
     std::printf("Remote server: %s\n", url.empty() ? "(VELA_UA_URL not set)" : Narrow(url.c_str()).c_str());
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
@@ -156,8 +157,8 @@ int wmain(int argc, wchar_t** argv) {
             CheckHostileClient(server.get());
             Section("Two clients at once");
             CheckTwoClients(server.get(), SelfPath());
-            Section("Remote server lost");
-            CheckRemoteLost(server.get(), killFile);
+            Section("Remote server lost and back");
+            CheckRemoteLost(server.get(), killFile, restartFile);
             Section("End");
             server.Reset();
             Check(WaitForGatewayExit(20000), "the server ends after the last release");

@@ -13,6 +13,7 @@ begin_gateway_run "$gateway" "$proxy"
 watcher=
 
 cleanup() {
+    [ -f "$scratch/ua-again.pid" ] && kill "$(cat "$scratch/ua-again.pid")" 2>/dev/null
     [ -n "$watcher" ] && kill "$watcher" 2>/dev/null
     end_gateway_run
 }
@@ -31,8 +32,11 @@ if ! add_test_server maxgroupcount=6; then
     exit 1
 fi
 
-# A crash, not an orderly shutdown: the gateway must notice the lost connection itself.
+# A crash, not an orderly shutdown: the gateway must notice the lost connection itself. Then the
+# server is started again on its port, and the gateway must find it again by itself.
 export VELA_E2E_KILL_FILE="$scratch/kill-ua-server"
+export VELA_E2E_RESTART_FILE="$scratch/restart-ua-server"
+port=${VELA_UA_URL##*:}
 (
     while [ ! -e "$VELA_E2E_KILL_FILE" ]; do
         kill -0 "$server" 2>/dev/null || exit 0
@@ -40,6 +44,12 @@ export VELA_E2E_KILL_FILE="$scratch/kill-ua-server"
     done
     echo "(killing the UA server)"
     kill -9 "$server"
+    while [ ! -e "$VELA_E2E_RESTART_FILE" ]; do sleep 0.1; done
+    echo "(starting the UA server again on port $port)"
+    UA_PORT=$port node --security-revert=CVE-2023-46809 "$root/tools/ua-peer/test-server.js" "$scratch/pki" \
+        >"$scratch/ua-again.log" 2>&1 &
+    echo $! >"$scratch/ua-again.pid"
+    wait
 ) &
 watcher=$!
 

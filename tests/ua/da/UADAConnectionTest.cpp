@@ -133,6 +133,59 @@ TEST_F(DAConnection, ALostServerIsReportedOnce) {
     EXPECT_FALSE(client->Active());
 }
 
+// The server dies and comes back on the same port: the client notices, keeps trying with its
+// own pauses, and its groups deliver data again without anybody asking.
+TEST_F(DAConnection, ALostServerIsReconnectedWithItsGroups) {
+    testing_support::ChildProcess server;
+    const int port = StartServer(server);
+    ASSERT_GT(port, 0);
+    client->SetServerName("opc.tcp://127.0.0.1:" + std::to_string(port));
+    client->SetAutoReconnect(true);
+    int shutdowns = 0;
+    client->OnServerShutdown = [&](TVelaClient&, const std::string&) { ++shutdowns; };
+    int changes = 0;
+    client->OnDatachange = [&](TVelaDAClient&, TVelaItemList& items) {
+        for (const auto& item : items) changes += item->FQuality == 0 ? 1 : 0;
+    };
+    EXPECT_EQ(client->ConnectionState().Kind, TVelaClient::TConnectionState::csDisconnected);
+    client->SetActive(true);
+    EXPECT_EQ(client->ConnectionState().Kind, TVelaClient::TConnectionState::csConnected);
+    TVelaGroup& group = ActiveGroup("G", true, 100);
+    const TVelaItemPtr item = group.OPCItems().AddItem(Id("Demo.Dynamic.Fast"));
+    ASSERT_TRUE(Pump([&] { return changes >= 2; }));
+
+    server.Stop(SIGKILL);
+    ASSERT_TRUE(Pump([&] { return shutdowns > 0; }, 20s));
+    auto state = client->ConnectionState();
+    EXPECT_EQ(state.Kind, TVelaClient::TConnectionState::csReconnecting);
+    EXPECT_FALSE(state.LastError.empty());
+    EXPECT_GT(state.Since, 0);
+    Pump([] { return false; }, 1500ms);  // a few probes of a closed port, none reaching the loop
+    EXPECT_FALSE(client->Active());
+
+    setenv("UA_PORT", std::to_string(port).c_str(), 1);
+    testing_support::ChildProcess again;
+    const int portAgain = StartServer(again);
+    unsetenv("UA_PORT");
+    ASSERT_EQ(portAgain, port);
+    const auto back = std::chrono::steady_clock::now();
+    const int before = changes;
+    EXPECT_TRUE(Pump([&] { return client->Active() && changes >= before + 2; }, 15s));
+    const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - back);
+    EXPECT_LE(took.count(), 5000) << "data came back after " << took.count() << " ms";
+    state = client->ConnectionState();
+    EXPECT_EQ(state.Kind, TVelaClient::TConnectionState::csConnected);
+    EXPECT_EQ(client->OPCGroups().Count(), 1u);
+    EXPECT_EQ(group.OPCItems().Count(), 1u);
+    EXPECT_EQ(shutdowns, 1);
+
+    // Deactivating ends it for good, also while it would be reconnecting.
+    again.Stop(SIGKILL);
+    ASSERT_TRUE(Pump([&] { return shutdowns == 2; }, 20s));
+    client->SetActive(false);
+    EXPECT_EQ(client->ConnectionState().Kind, TVelaClient::TConnectionState::csDisconnected);
+}
+
 #endif
 
 // The Publish loop's bookkeeping, fed with crafted responses while no Publish is under way (the
