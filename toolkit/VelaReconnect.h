@@ -15,7 +15,7 @@ namespace vela {
 class TVelaReconnector {
 public:
     static constexpr int32_t kFirstPauseMs = 500;
-    static constexpr int32_t kLongestPauseMs = 4000;
+    static constexpr int32_t kLongestPauseMs = 3000;
     static constexpr int32_t kProbeTimeoutMs = 2000;
 
     // `attempt` is called on the reconnector's thread when it is time to try: it must only hand
