@@ -1,5 +1,6 @@
 #include "app/OptionFile.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <set>
@@ -51,25 +52,47 @@ const Field* FieldNamed(std::string_view element) {
     return nullptr;
 }
 
-OptionServer ReadServer(const xml::XmlElement& element, OptionReader reader) {
+bool Blank(std::string_view text) { return TrimBlanks(text).empty(); }
+
+// Namespace declarations in scope, copied onto a kept element so that it can be written alone.
+void CarryDeclarations(xml::XmlElement& kept, const std::vector<const xml::XmlElement*>& ancestors) {
+    for (const xml::XmlElement* ancestor : ancestors)
+        for (const xml::XmlAttribute& attribute : ancestor->attributes) {
+            const bool declaration = attribute.name == "xmlns" || attribute.name.rfind("xmlns:", 0) == 0;
+            if (!declaration) continue;
+            const bool present = std::any_of(kept.attributes.begin(), kept.attributes.end(),
+                                             [&](const xml::XmlAttribute& a) { return a.name == attribute.name; });
+            if (!present) kept.attributes.push_back(attribute);
+        }
+}
+
+OptionServer ReadServer(const xml::XmlElement& element, OptionReader reader,
+                        const std::vector<const xml::XmlElement*>& ancestors, std::string& unsavable) {
     OptionServer server;
+    std::set<std::string> seen;
     for (const xml::XmlElement& child : element.children) {
         const Field* field = FieldNamed(child.localName);
         if (!field) {
             server.unknown.push_back(child);
+            std::vector<const xml::XmlElement*> scope = ancestors;
+            scope.push_back(&element);
+            CarryDeclarations(server.unknown.back(), scope);
             continue;
         }
-        // the first of two equal elements counts, as a DOM lookup by name would give
-        if (!(server.*field->member).empty()) continue;
+        if (!seen.insert(field->element).second) {
+            if (unsavable.empty()) unsavable = "the element \"" + child.name + "\" is given twice in one server";
+            continue;  // the first counts, as a lookup by name would give
+        }
+        if ((!child.attributes.empty() || !child.children.empty()) && unsavable.empty())
+            unsavable = "the element \"" + child.name + "\" has attributes or elements of its own";
         server.*field->member = child.text;
     }
     for (const Field& field : kFields)
-        if ((server.*field.member).empty())
+        if (Blank(server.*field.member))
             server.*field.member = reader == OptionReader::StartUp ? field.startUpDefault : field.dialogDefault;
     return server;
 }
 
-bool Blank(std::string_view text) { return TrimBlanks(text).empty(); }
 
 }  // namespace
 
@@ -140,14 +163,21 @@ OptionFile ParseOptionFile(std::string_view bytes, OptionReader reader) {
     }
     if (root.localName != "options") throw OptionFileError("the root element is \"" + root.name + "\", not \"options\"");
     OptionFile file;
-    if (const std::string* value = root.Attribute("protected")) file.protectedText = *value;
-    if (const std::string* value = root.Attribute("timeout")) file.timeout = *value;
+    for (const xml::XmlAttribute& attribute : root.attributes) {
+        if (attribute.name == "protected") file.protectedText = attribute.value;
+        else if (attribute.name == "timeout") file.timeout = attribute.value;
+        else file.otherRootAttributes.push_back(attribute);
+    }
     const xml::XmlElement* list = root.Child("serverlist");
+    for (const xml::XmlElement& child : root.children)
+        if (&child != list) file.otherRootElements.push_back(child);
     if (!list) return file;
+    file.serverListAttributes = list->attributes;
     if (list->children.size() > kMaxOptionServers)
         throw OptionFileError("the server list holds " + std::to_string(list->children.size()) +
                               " entries; at most " + std::to_string(kMaxOptionServers) + " are served");
-    for (const xml::XmlElement& element : list->children) file.servers.push_back(ReadServer(element, reader));
+    for (const xml::XmlElement& element : list->children)
+        file.servers.push_back(ReadServer(element, reader, {&root, list}, file.unsavable));
     return file;
 }
 
@@ -170,19 +200,32 @@ void ApplyServerAssignments(OptionServer& server, const std::vector<std::string>
     }
 }
 
-std::string FormatOptionFile(const std::vector<OptionServer>& servers, int32_t httpTimeoutMs) {
+std::string FormatOptionFile(const std::vector<OptionServer>& servers, int32_t httpTimeoutMs,
+                             const OptionFile* original) {
+    if (original && !original->unsavable.empty())
+        throw OptionFileError("the option file cannot be saved over: " + original->unsavable);
     xml::XmlElement root;
     root.name = root.localName = "options";
     root.SetAttribute("protected", "0");
     root.SetAttribute("timeout", std::to_string(httpTimeoutMs));
+    if (original)
+        for (const xml::XmlAttribute& attribute : original->otherRootAttributes) root.attributes.push_back(attribute);
     xml::XmlElement& list = root.Add("serverlist");
+    if (original) list.attributes = original->serverListAttributes;
     for (const OptionServer& server : servers) {
         xml::XmlElement& element = list.Add("server");
         for (const Field& field : kFields)
             if (!field.optional || !(server.*field.member).empty()) element.Add(field.element, server.*field.member);
         for (const xml::XmlElement& unknown : server.unknown) element.children.push_back(unknown);
     }
-    std::string text = xml::WriteXml(root);
+    if (original)
+        for (const xml::XmlElement& other : original->otherRootElements) root.children.push_back(other);
+    std::string text;
+    try {
+        text = xml::WriteXml(root);
+    } catch (const xml::XmlError& e) {
+        throw OptionFileError(std::string("the option file cannot be written: ") + e.what());
+    }
     // What cannot be read back must not replace a file that could (a value with characters XML
     // cannot carry, an element whose prefix was declared elsewhere).
     try {
@@ -218,11 +261,18 @@ int32_t OptionNumber(std::string_view text) {
     int32_t value = 0;
     const char* first = trimmed.data();
     const char* last = first + trimmed.size();
-    if (first != last && *first == '+') ++first;
+    if (first != last && *first == '+' && first + 1 != last && first[1] != '-') ++first;
     const auto [end, error] = std::from_chars(first, last, value);
     if (trimmed.empty() || error != std::errc() || end != last)
         throw OptionFileError("'" + std::string(text) + "' is not a valid integer value");
     return value;
+}
+
+bool IsValidProgId(std::string_view text) {
+    if (text.empty() || text.size() > 39 || std::isdigit(static_cast<unsigned char>(text.front()))) return false;
+    return std::all_of(text.begin(), text.end(), [](char c) {
+        return c == '.' || std::isalnum(static_cast<unsigned char>(c));
+    });
 }
 
 bool IsRegistryGuid(std::string_view text) {
@@ -242,9 +292,16 @@ std::string ValidateServer(const OptionServer& server) {
         } catch (const OptionFileError& e) {
             return e.what();
         }
+    // line breaks and other control characters would end up in registry texts and listings
+    for (const auto& [element, value] : ServerFields(server))
+        if (std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+            return element + " holds a control character";
     std::string message;
     if (Blank(server.caption)) message = "server caption could not be empty";
     if (Blank(server.name)) message = "server name could not be empty";
+    else if (!IsValidProgId(TrimBlanks(server.name)))
+        message = "server name '" + server.name + "' is no ProgID (up to 39 letters, digits and periods, not starting "
+                  "with a digit)";
     if (Blank(server.clsid)) message = "class id could not be empty";
     else if (!IsRegistryGuid(TrimBlanks(server.clsid))) message = "class id '" + server.clsid + "' is no GUID";
     if (Blank(server.url)) message = "server url could not be empty";

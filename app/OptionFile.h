@@ -54,6 +54,13 @@ struct OptionFile {
     std::string protectedText;           // the root's "protected" attribute as written
     std::optional<std::string> timeout;  // the root's "timeout" attribute when present
     std::vector<OptionServer> servers;
+    // What else the file holds beside the list, kept so that saving loses nothing.
+    std::vector<xml::XmlAttribute> otherRootAttributes;
+    std::vector<xml::XmlElement> otherRootElements;
+    std::vector<xml::XmlAttribute> serverListAttributes;
+    // Not empty when the file holds what the model cannot keep (a known element given twice or
+    // with attributes or elements of its own): such a file is read, but never saved over.
+    std::string unsavable;
 
     bool IsProtected() const { return protectedText == "1"; }
 };
@@ -67,9 +74,11 @@ enum class OptionReader { StartUp, Dialog };
 OptionFile ParseOptionFile(std::string_view bytes, OptionReader reader);
 
 // The document as saved: "protected" = "0" and the given HTTP time-out on the root, one
-// "server" per entry with its elements in their fixed order (UA elements only where given).
-// Raises OptionFileError when the text would not read back as these entries.
-std::string FormatOptionFile(const std::vector<OptionServer>& servers, int32_t httpTimeoutMs);
+// "server" per entry with its elements in their fixed order (UA elements only where given),
+// and what else `original` held beside the list. Raises OptionFileError when the text would
+// not read back as these entries, or when `original` cannot be saved over.
+std::string FormatOptionFile(const std::vector<OptionServer>& servers, int32_t httpTimeoutMs,
+                             const OptionFile* original = nullptr);
 
 constexpr size_t kMaxOptionServers = 1000;
 
@@ -94,6 +103,10 @@ std::vector<std::pair<std::string, std::string>> ServerFields(const OptionServer
 // Sets the values of "element=value" texts (element names as in the file, any case); the
 // first text that names no element or has no "=" raises OptionFileError.
 void ApplyServerAssignments(OptionServer& server, const std::vector<std::string>& assignments);
+
+// A ProgID as COM takes it: 1 to 39 characters, letters, digits and periods, not starting with
+// a digit.
+bool IsValidProgId(std::string_view text);
 
 // A registry-form GUID: "{" 8-4-4-4-12 hexadecimal digits "}".
 bool IsRegistryGuid(std::string_view text);

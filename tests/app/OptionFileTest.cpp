@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace vela::app {
 namespace {
 
@@ -14,6 +16,7 @@ constexpr char kOneServer[] = R"(<?xml version="1.0" encoding="UTF-8"?>
       <clsid>{11111111-2222-3333-4444-555555555555}</clsid>
       <url>opc.tcp://plc:4840</url>
       <minupdaterate></minupdaterate>
+      <waittime>  </waittime>
     </server>
   </serverlist>
 </options>
@@ -133,6 +136,40 @@ TEST(OptionFileWriting, WhatIsWrittenReadsBackWithUnknownElementsKept) {
     EXPECT_EQ(root.Child("serverlist")->children.at(0).children.size(), eleven.size() + 6 + 1);
 }
 
+TEST(OptionFileWriting, WhatTheListDoesNotHoldIsKeptOrTheFileIsNotSavedOver) {
+    const char* text = R"(<options protected="0" site="north" xmlns:v="urn:vendor">
+  <serverlist version="2">
+    <server><caption>C</caption><name>P.C.1</name><clsid>{00000000-0000-0000-0000-000000000001}</clsid>
+      <url>opc.tcp://c</url><v:note>kept</v:note></server>
+  </serverlist>
+  <settings><trace>on</trace></settings>
+</options>)";
+    const OptionFile file = ParseOptionFile(text, OptionReader::StartUp);
+    EXPECT_TRUE(file.unsavable.empty());
+    const OptionFile again = ParseOptionFile(FormatOptionFile(file.servers, 15000, &file), OptionReader::StartUp);
+    ASSERT_EQ(again.otherRootAttributes.size(), 2u);  // site and the namespace declaration
+    const auto site = std::find_if(again.otherRootAttributes.begin(), again.otherRootAttributes.end(),
+                                   [](const xml::XmlAttribute& a) { return a.name == "site"; });
+    ASSERT_NE(site, again.otherRootAttributes.end());
+    EXPECT_EQ(site->value, "north");
+    ASSERT_EQ(again.otherRootElements.size(), 1u);
+    EXPECT_EQ(again.otherRootElements[0].Child("trace")->text, "on");
+    ASSERT_EQ(again.serverListAttributes.size(), 1u);
+    ASSERT_EQ(again.servers.at(0).unknown.size(), 1u);
+    EXPECT_EQ(again.servers[0].unknown[0].namespaceUri, "urn:vendor");
+
+    for (const char* unsavable :
+         {"<options><serverlist><server><pass encoding=\"base64\">cw==</pass></server></serverlist></options>",
+          "<options><serverlist><server><url>a</url><url>b</url></server></serverlist></options>"}) {
+        const OptionFile odd = ParseOptionFile(unsavable, OptionReader::Dialog);
+        EXPECT_FALSE(odd.unsavable.empty()) << unsavable;
+        EXPECT_THROW(FormatOptionFile(odd.servers, 15000, &odd), OptionFileError);
+    }
+    OptionServer control = FullServer();
+    control.caption = "a\x01b";  // XML 1.0 cannot carry it: refused, not thrown through
+    EXPECT_THROW(FormatOptionFile({control}, 15000), OptionFileError);
+}
+
 TEST(OptionFileWriting, FilePaths) {
     EXPECT_EQ(OptionFilePath("C:\\Program Files\\Vela\\vela_gateway.exe"), "C:\\Program Files\\Vela\\vela_gateway.dat");
     EXPECT_EQ(PendingOptionFilePath("C:\\Program Files\\Vela\\vela_gateway.exe"),
@@ -161,6 +198,13 @@ TEST(OptionFileValidation, EachRowIsCheckedAndTheLastFailingCheckIsReported) {
         {[](OptionServer& s) { s.securitypolicy = "None"; }, "security mode SignAndEncrypt needs a security policy"},
         {[](OptionServer& s) { s.keyfile = ""; }, "needs the client certificate and key files"},
         {[](OptionServer& s) { s.usercertfile = "u.der"; s.userkeyfile = "u.pem"; }, "exclude each other"},
+        {[](OptionServer& s) { s.name = "CLSID"; s.caption = " "; }, "server caption could not be empty"},
+        {[](OptionServer& s) { s.name = "CLSID\\{00000000-0000-0000-C000-000000000046}"; }, "is no ProgID"},
+        {[](OptionServer& s) { s.name = "1Plant.Line"; }, "is no ProgID"},
+        {[](OptionServer& s) { s.name = std::string(40, 'a'); }, "is no ProgID"},
+        {[](OptionServer& s) { s.name = "Plant.Line=1"; }, "is no ProgID"},
+        {[](OptionServer& s) { s.caption = "Line\n2. Fake"; }, "caption holds a control character"},
+        {[](OptionServer& s) { s.waittime = "+-5"; }, "'+-5' is not a valid integer value"},
     };
     for (const auto& c : cases) {
         OptionServer server = FullServer();
