@@ -7,6 +7,7 @@
 
 #include "app/AdminRights.h"
 #include "app/OptionFileRegistry.h"
+#include "app/OptionFileSave.h"
 #include "app/UserMessages.h"
 #include "base/Text.h"
 #include "base/Utf.h"
@@ -18,6 +19,13 @@ namespace {
 void Print(FILE* stream, const std::string& text) {
     std::fputs(text.c_str(), stream);
     std::fflush(stream);
+}
+
+// A value as one line of a listing: a hand-edited file's line breaks must not fake lines.
+std::string OneLine(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20) c = ' ';
+    return text;
 }
 
 std::wstring RegisteredClsid(const std::string& progId) {
@@ -36,12 +44,12 @@ int List(const OptionFile& file, const std::wstring& path) {
         const OptionServer& server = file.servers[i];
         const std::wstring registered = RegisteredClsid(std::string(TrimBlanks(server.name)));
         const bool ours = !registered.empty() && EqualsNoCase(WideToUtf8(registered), TrimBlanks(server.clsid));
-        std::string text = std::to_string(i + 1) + ". " + server.name + "  \"" + server.caption + "\"\n";
+        std::string text = std::to_string(i + 1) + ". " + OneLine(server.name) + "  \"" + OneLine(server.caption) + "\"\n";
         for (const auto& [element, value] : ServerFields(server)) {
             if (element == "name" || element == "caption" || value.empty()) continue;
             const bool secret = element == "pass" || element == "uapass";
             text += "   " + element + std::string(element.size() < 15 ? 15 - element.size() : 1, ' ') +
-                    (secret ? std::string("(set)") : value) + "\n";
+                    (secret ? std::string("(set)") : OneLine(value)) + "\n";
         }
         text += std::string("   registered     ") + (ours ? "yes" : registered.empty() ? "no" : "no (the ProgID names another class)") + "\n";
         Print(stdout, text);
@@ -64,12 +72,15 @@ std::string NewClsid() {
     return WideToUtf8(text);
 }
 
-}  // namespace
-
-int RunAdminSwitch(StartMode mode, const std::vector<std::wstring>& operands) {
-    SendMessagesToStderr();
+int AdministerOptionFile(StartMode mode, const std::vector<std::wstring>& operands) {
     const std::wstring exePath = ExecutablePath();
     const std::wstring path = Utf8ToWide(OptionFilePath(WideToUtf8(exePath)));
+    // read, change and write under one lock: a second administrator waits instead of losing
+    const OptionFileLock lock(path);
+    if (!lock.Held()) {
+        Print(stderr, "The option file is being changed by another program: nothing was changed.\n");
+        return 1;
+    }
     OptionFile file;
     try {
         if (const std::optional<std::string> bytes = ReadOptionFileBytes(path))
@@ -131,13 +142,6 @@ int RunAdminSwitch(StartMode mode, const std::vector<std::wstring>& operands) {
         Print(stderr, std::string(e.what()) + "\n");
         return 2;
     }
-    if (const std::string error = ValidateServers(servers); !error.empty()) {
-        std::string line = error;
-        for (char& c : line)
-            if (c == '\r' || c == '\n') c = ' ';
-        Print(stderr, line + "\nNothing was changed.\n");
-        return 1;
-    }
     if (!HasAdminRights()) {
         Print(stderr, "Changing the virtual servers needs administrator rights: nothing was changed.\n");
         return 1;
@@ -147,17 +151,24 @@ int RunAdminSwitch(StartMode mode, const std::vector<std::wstring>& operands) {
         if (file.timeout) timeout = OptionNumber(*file.timeout);
     } catch (const OptionFileError&) {
     }
+    if (const std::string error = SaveOptionFile(path, file, servers, timeout, exePath); !error.empty()) {
+        Print(stderr, OneLine(error) + (error.find("was written") == std::string::npos ? "\nNothing was changed.\n" : "\n"));
+        return 1;
+    }
+    Print(stdout, done);
+    return 0;
+}
+
+}  // namespace
+
+int RunAdminSwitch(StartMode mode, const std::vector<std::wstring>& operands) {
+    SendMessagesToStderr();
     try {
-        UnregisterOptionFileServers(path);
-        WriteOptionFileBytes(path, FormatOptionFile(servers, timeout));
-    } catch (const OptionFileError& e) {
-        RegisterOptionFileServers(path, exePath);  // what was there stays served
+        return AdministerOptionFile(mode, operands);
+    } catch (const std::exception& e) {
         Print(stderr, std::string(e.what()) + "\n");
         return 1;
     }
-    const bool registered = servers.empty() || RegisterOptionFileServers(path, exePath);
-    Print(stdout, done);
-    return registered ? 0 : 1;
 }
 
 }  // namespace vela::app

@@ -36,6 +36,12 @@ std::optional<std::wstring> DefaultValue(const std::wstring& path) {
     return std::wstring(text);
 }
 
+std::wstring GuidText(REFGUID guid) {
+    wchar_t text[40] = {};
+    StringFromGUID2(guid, text, 40);
+    return text;
+}
+
 bool DeleteTree(const std::wstring& path) { return RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str()) == ERROR_SUCCESS; }
 
 struct Names {
@@ -49,10 +55,43 @@ std::optional<Names> NamesOf(const OptionServer& server) {
     names.caption = Utf8ToWide(std::string(TrimBlanks(server.caption)));
     names.name = Utf8ToWide(std::string(TrimBlanks(server.name)));
     const std::string clsid(TrimBlanks(server.clsid));
-    if (names.caption.empty() || names.name.empty() || !IsRegistryGuid(clsid)) return std::nullopt;
+    if (names.caption.empty() || !IsValidProgId(WideToUtf8(names.name)) || !IsRegistryGuid(clsid)) return std::nullopt;
     names.clsidText = Utf8ToWide(clsid);
     if (FAILED(CLSIDFromString(names.clsidText.c_str(), &names.clsid))) return std::nullopt;
     return names;
+}
+
+// The file name of a LocalServer32 command ("\"C:\\x\\gw.exe\" -Embedding" gives "gw.exe").
+std::wstring CommandFileName(std::wstring command) {
+    if (!command.empty() && command.front() == L'"') {
+        const size_t close = command.find(L'"', 1);
+        command = command.substr(1, close == std::wstring::npos ? std::wstring::npos : close - 1);
+    } else if (const size_t exe = command.find(L".exe"); exe != std::wstring::npos) {
+        command = command.substr(0, exe + 4);
+    }
+    return command.substr(command.find_last_of(L"\\/") + 1);
+}
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.c_str(), -1, b.c_str(), -1, TRUE) == CSTR_EQUAL;
+}
+
+bool KeyExists(const std::wstring& path) {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+// Why the class key is another program's, or empty: an in-process component, or a local server
+// that is not an executable of this name (a gateway moved to another folder stays ours).
+std::wstring ForeignClass(const std::wstring& clsidText, const std::wstring& exePath) {
+    const std::wstring key = L"CLSID\\" + clsidText;
+    if (KeyExists(key + L"\\InprocServer32")) return L"the class id " + clsidText + L" is an in-process component's";
+    const std::optional<std::wstring> server = DefaultValue(key + L"\\LocalServer32");
+    if (server && !SameText(CommandFileName(*server), CommandFileName(exePath)))
+        return L"the class id " + clsidText + L" is registered for " + *server;
+    return {};
 }
 
 class CategoryManager {
@@ -90,9 +129,20 @@ std::optional<OptionFile> ReadListed(const std::wstring& optionFile, bool report
 
 }  // namespace
 
+std::string RegistrationConflict(const OptionServer& server, const std::wstring& exePath) {
+    const std::optional<Names> names = NamesOf(server);
+    if (!names) return {};
+    const std::optional<std::wstring> owner = DefaultValue(names->name + L"\\Clsid");
+    if (owner && !SameText(*owner, names->clsidText))
+        return "the ProgID " + WideToUtf8(names->name) + " is registered for another class, " + WideToUtf8(*owner);
+    // "CLSID", "Interface", ".txt": keys of the registry's own that are no ProgID
+    if (!owner && KeyExists(names->name)) return "the name " + WideToUtf8(names->name) + " is a registry key of another kind";
+    return WideToUtf8(ForeignClass(names->clsidText, exePath));
+}
+
 bool RegisterOPCServer(const OptionServer& server, const std::wstring& exePath) {
     const std::optional<Names> names = NamesOf(server);
-    if (!names) return false;
+    if (!names || !RegistrationConflict(server, exePath).empty()) return false;
     const std::wstring clsidKey = L"CLSID\\" + names->clsidText;
     // quoted: a path with blanks must not be taken for a shorter program's
     const std::wstring command = L"\"" + exePath + L"\"";
@@ -107,11 +157,14 @@ bool RegisterOPCServer(const OptionServer& server, const std::wstring& exePath) 
     failures += !SetDefaultValue(L"AppID\\" + names->clsidText, &names->caption);
     CategoryManager categories;
     if (!categories) return false;
-    CATEGORYINFO info{};
-    info.catid = CATID_OPCDAServer20;
-    info.lcid = GetUserDefaultLCID();
-    lstrcpynW(info.szDescription, names->caption.c_str(), 128);  // 127 characters and the end
-    failures += FAILED(categories->RegisterCategories(1, &info));
+    // The category is every OPC server's: it is described once, not by each server's caption.
+    if (!KeyExists(L"Component Categories\\" + GuidText(CATID_OPCDAServer20))) {
+        CATEGORYINFO info{};
+        info.catid = CATID_OPCDAServer20;
+        info.lcid = GetUserDefaultLCID();
+        lstrcpynW(info.szDescription, L"OPC Data Access Servers Version 2.0", 128);
+        failures += FAILED(categories->RegisterCategories(1, &info));
+    }
     CATID implemented = CATID_OPCDAServer20;
     failures += FAILED(categories->RegisterClassImplCategories(names->clsid, 1, &implemented));
     return failures == 0;
@@ -120,6 +173,8 @@ bool RegisterOPCServer(const OptionServer& server, const std::wstring& exePath) 
 bool UnregisterOPCServer(const OptionServer& server) {
     const std::optional<Names> names = NamesOf(server);
     if (!names) return false;
+    // Keys of a class that another program registered since are that program's.
+    if (!ForeignClass(names->clsidText, ExecutablePath()).empty()) return false;
     if (CategoryManager categories; categories) {
         CATID implemented = CATID_OPCDAServer20;
         categories->UnRegisterClassImplCategories(names->clsid, 1, &implemented);
@@ -129,10 +184,9 @@ bool UnregisterOPCServer(const OptionServer& server) {
     for (const std::wstring& key : {L"AppID\\" + names->clsidText, clsidKey + L"\\LocalServer32", clsidKey + L"\\ProgID",
                                     clsidKey + L"\\AppID", clsidKey})
         all = DeleteTree(key) && all;
-    // A ProgID that now names another program's class is that program's: leave it.
+    // Only a ProgID that names this class is this class's: anything else is another program's.
     const std::optional<std::wstring> owner = DefaultValue(names->name + L"\\Clsid");
-    if (owner && CompareStringOrdinal(owner->c_str(), -1, names->clsidText.c_str(), -1, TRUE) != CSTR_EQUAL)
-        return false;
+    if (!owner || !SameText(*owner, names->clsidText)) return false;
     for (const std::wstring& key : {names->name + L"\\OPC", names->name + L"\\Clsid", names->name})
         all = DeleteTree(key) && all;
     return all;
@@ -142,7 +196,12 @@ bool RegisterOptionFileServers(const std::wstring& optionFile, const std::wstrin
     const std::optional<OptionFile> file = ReadListed(optionFile, true);
     if (!file) return false;
     int failures = 0;
-    for (const OptionServer& server : file->servers) failures += !RegisterOPCServer(server, exePath);
+    for (const OptionServer& server : file->servers) {
+        if (RegisterOPCServer(server, exePath)) continue;
+        ++failures;
+        if (const std::string conflict = RegistrationConflict(server, exePath); !conflict.empty())
+            ShowMessage(Utf8ToWide(server.name + ": " + conflict));
+    }
     if (failures > 0) ShowMessage(L"Error: not possible to register all server");
     return failures == 0;
 }

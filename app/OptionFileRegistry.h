@@ -13,8 +13,14 @@ namespace vela::app {
 // {63D5F432-CFE4-11D1-B2C8-0060083BA1FB}
 extern const GUID CATID_OPCDAServer20;
 
-// Both refuse (false, registry untouched) an entry whose name or caption is blank or whose
-// class id is no GUID; true only when every step succeeded.
+// Why the entry cannot be registered by this executable without taking over another program's
+// registration (its ProgID names another class, or its class id is another component's); empty
+// when it can.
+std::string RegistrationConflict(const OptionServer& server, const std::wstring& exePath);
+
+// Both refuse (false, registry untouched) an entry whose name or caption is blank, whose class
+// id is no GUID, or that conflicts with another program's registration (unregistering leaves
+// such keys alone); true only when every step succeeded.
 bool RegisterOPCServer(const OptionServer& server, const std::wstring& exePath);
 bool UnregisterOPCServer(const OptionServer& server);
 

@@ -17,7 +17,9 @@ bool ApplyPendingOptionFile(const std::wstring& optionFile, const std::wstring& 
     try {
         const std::optional<std::string> bytes = ReadOptionFileBytes(pendingFile);
         if (!bytes) return false;
+        // every check the start with it would make
         const OptionFile pending = ParseOptionFile(*bytes, OptionReader::StartUp);
+        if (pending.timeout) OptionNumber(*pending.timeout);
         if (const std::string error = ValidateServers(pending.servers); !error.empty()) throw OptionFileError(error);
     } catch (const OptionFileError& e) {
         ShowError(L"The new option file " + pendingFile + L" is not applied:\r\n" + Utf8ToWide(e.what()),

@@ -11,6 +11,7 @@
 #include "app/AdminRights.h"
 #include "app/OptionFile.h"
 #include "app/OptionFileRegistry.h"
+#include "app/OptionFileSave.h"
 #include "app/UserMessages.h"
 #include "app/resource.h"
 #include "base/Utf.h"
@@ -160,6 +161,7 @@ private:
     HWND dialog_ = nullptr;
     HWND list_ = nullptr;
     std::vector<OptionServer> rows_;  // the model; the list shows it
+    OptionFile file_;                 // the file as read: what it holds beside the list is kept
     bool protected_ = false;
     int selected_ = -1;
     bool filling_ = false;   // edits being filled: their notices are no user input
@@ -267,9 +269,15 @@ void ServerListDialog::Load() {
     try {
         const std::optional<std::string> bytes = ReadOptionFileBytes(optionFile_);
         if (!bytes) return;  // saving makes it
-        OptionFile file = ParseOptionFile(*bytes, OptionReader::Dialog);
-        rows_ = std::move(file.servers);
-        protected_ = file.IsProtected();
+        file_ = ParseOptionFile(*bytes, OptionReader::Dialog);
+        rows_ = file_.servers;
+        protected_ = file_.IsProtected();
+        if (!file_.unsavable.empty()) {
+            // shown, but never saved over with less than it holds
+            protected_ = true;
+            ShowError(L"The option file " + optionFile_ + L" is shown read-only: " + Utf8ToWide(file_.unsavable),
+                      kApplicationTitle, dialog_);
+        }
     } catch (const std::exception& e) {
         // what could not be read must never be overwritten
         rows_.clear();
@@ -386,21 +394,16 @@ void ServerListDialog::Save() {
     if (protected_) return;
     StoreEdits();  // Enter saves without leaving the field
     if (EnsureAdminRights(dialog_) != 1) return;
-    if (const std::string problem = ValidateServers(rows_); !problem.empty()) {
+    const OptionFileLock lock(optionFile_);
+    if (!lock.Held()) {
+        ShowMessage(L"The option file is being changed by another program: nothing was changed.", dialog_);
+        return;
+    }
+    if (const std::string problem = SaveOptionFile(optionFile_, file_, rows_, xml::HttpTimeoutSetting(), ExecutablePath());
+        !problem.empty()) {
         ShowMessage(Utf8ToWide(problem), dialog_);
-        return;
+        if (problem.find("was written") == std::string::npos) return;
     }
-    try {
-        // the entries as registered now are those of the file as it is on disk
-        if (GetFileAttributesW(optionFile_.c_str()) != INVALID_FILE_ATTRIBUTES)
-            UnregisterOptionFileServers(optionFile_);
-        WriteOptionFileBytes(optionFile_, FormatOptionFile(rows_, xml::HttpTimeoutSetting()));
-    } catch (const std::exception& e) {
-        ShowError(L"The option file " + optionFile_ + L" cannot be written:\r\n" + Utf8ToWide(e.what()),
-                  kApplicationTitle, dialog_);
-        return;
-    }
-    RegisterOptionFileServers(optionFile_, ExecutablePath());
     const int answer = AskYesNo(kRestartQuestion, kApplicationTitle, MB_ICONQUESTION, dialog_);
     EndDialog(dialog_, answer == IDYES ? 1 : 2);
 }

@@ -120,10 +120,10 @@ int Serve(StartMode mode, const std::wstring& exePath, const StartupOptionFile& 
 int Run(StartMode mode) {
     try {
         const std::wstring exePath = ExecutablePath();
-        if (Registers(mode)) SendMessagesToStderr();
+        // Registering does what it is asked on the file as it is: a pending file waits for a start.
+        if (Registers(mode)) return UpdateRegistry(mode, exePath);
         const StartupOptionFile startup = LoadOptionFile(exePath);
         if (startup.endProcess) return 0;
-        if (Registers(mode)) return UpdateRegistry(mode, exePath);
         return Serve(mode, exePath, startup);
     } catch (const std::exception& e) {
         ShowError(L"Can not start program\r\n" + Utf8ToWide(e.what()), L"Application error");

@@ -45,6 +45,8 @@ if ! wait_for_ua_server 40; then
 fi
 
 clsid_a='{6B1F0C3A-7E52-4D8B-9A11-2C4E5F607181}'
+# the category as a fresh machine has it: not there until the first OPC server registers it
+wine reg delete 'HKCR\Component Categories\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}' /f >/dev/null 2>&1
 check "no option file: no servers listed" bash -c "'$root/tools/wine-run.sh' '$gateway' /ListServers | grep -q ': 0 virtual servers'"
 check "/AddServer adds a server with a given class id" run_gateway /AddServer "caption=Line A" name=Vela.Test.A \
     "clsid=$clsid_a" "url=$VELA_UA_URL" minupdaterate=100
@@ -98,6 +100,42 @@ check "... the AppID key" key_missing "AppID\\$clsid_a"
 check "/RegServer registers them again" run_gateway /RegServer
 check "... from the option file" value_is 'Vela.Test.A\Clsid' "$clsid_a"
 
+# Other programs' registrations are never taken over or deleted.
+victim_clsid='{0BADF00D-0000-4000-8000-000000000001}'
+wine reg add 'HKCR\Review.Victim\Clsid' /ve /d "$victim_clsid" /f >/dev/null 2>&1
+wine reg add 'HKCR\Review.Victim\CurVer' /ve /d 'Review.Victim.2' /f >/dev/null 2>&1
+wine reg add "HKCR\\CLSID\\$victim_clsid\\InprocServer32" /ve /d 'C:\victim.dll' /f >/dev/null 2>&1
+cp "$dat" "$scratch/before"
+check "another program's ProgID is refused" fails_with "is registered for another class" \
+    run_gateway /AddServer caption=Thief name=Review.Victim url=opc.tcp://x:1
+check "another program's class id is refused" fails_with "is an in-process component's" \
+    run_gateway /AddServer caption=Thief name=Review.Thief "clsid=$victim_clsid" url=opc.tcp://x:1
+check "a registry key that is no ProgID is refused" fails_with "is a registry key of another kind" \
+    run_gateway /AddServer caption=Thief name=Interface url=opc.tcp://x:1
+check "a name that is no ProgID is refused" fails_with "is no ProgID" \
+    run_gateway /AddServer caption=Thief 'name=CLSID\{00000000-0000-0000-C000-000000000046}' url=opc.tcp://x:1
+check "a value with a line break is refused" fails_with "holds a control character" \
+    run_gateway /ChangeServer Vela.Test.A $'caption=Line A\n2. Fake'
+check "... the option file is unchanged" same_file "$dat" "$scratch/before"
+check "... the other program's ProgID is untouched" value_is 'Review.Victim\CurVer' 'Review.Victim.2'
+check "... and its class" value_is "CLSID\\$victim_clsid\\InprocServer32" 'C:\victim.dll'
+wine reg delete 'HKCR\Review.Victim' /f >/dev/null 2>&1
+wine reg delete "HKCR\\CLSID\\$victim_clsid" /f >/dev/null 2>&1
+check "the shared category keeps its own description" bash -c \
+    "wine reg query 'HKCR\Component Categories\{63D5F432-CFE4-11D1-B2C8-0060083BA1FB}' | grep -q 'OPC Data Access Servers Version 2.0'"
+
+# Two administrators at once: both changes land.
+parallel_adds() {
+    run_gateway /AddServer caption=P1 name=Vela.Test.P1 "url=$VELA_UA_URL" >"$scratch/p1" 2>&1 &
+    local first=$!
+    run_gateway /AddServer caption=P2 name=Vela.Test.P2 "url=$VELA_UA_URL" >"$scratch/p2" 2>&1
+    local second=$?
+    wait "$first" && [ "$second" -eq 0 ] && grep -q Vela.Test.P1 "$dat" && grep -q Vela.Test.P2 "$dat" ||
+        { cat "$scratch/p1" "$scratch/p2"; return 1; }
+}
+check "two /AddServer at once both land in the option file" parallel_adds
+check "... and are removed again" bash -c "'$root/tools/wine-run.sh' '$gateway' /RemoveServer Vela.Test.P1 && '$root/tools/wine-run.sh' '$gateway' /RemoveServer Vela.Test.P2"
+
 # The proxy/stub registration: interfaces that another proxy DLL serves stay with it, and
 # unregistration removes only what the gateway wrote.
 server_iid='{39C13A4D-011E-11D0-9675-0020AFD8ADB3}'      # IOPCServer
@@ -140,6 +178,13 @@ pending_refused() {
 }
 check "a broken pending file is not applied; the gateway serves the current file" pending_refused
 check "... and both files stay" bash -c "test -e '$install/vela_gateway.new' && cmp -s '$dat' '$scratch/before'"
+rm -f "$install/vela_gateway.new"
+sed -e 's/timeout="[0-9]*"/timeout="soon"/' "$dat" >"$install/vela_gateway.new"
+cp "$dat" "$scratch/before"
+check "/RegServer leaves a pending file for the next start" run_gateway /RegServer
+check "... which is still there" test -e "$install/vela_gateway.new"
+check "a pending file whose time-out is no number is not applied" pending_refused
+check "... and the option file stays" same_file "$dat" "$scratch/before"
 rm -f "$install/vela_gateway.new"
 
 # Hostile option files: the gateway refuses to start with a clear message and writes nothing.
