@@ -134,8 +134,25 @@ int Run(StartMode mode) {
 }  // namespace
 }  // namespace vela::app
 
+namespace {
+
+// A windows program started from a console has no standard streams of its own: the switches'
+// output goes to the console it was started from, when there is one. Streams that were handed
+// over (pipes, files, a terminal under Wine) stay as they are.
+void UseParentConsole() {
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    if (out != nullptr && out != INVALID_HANDLE_VALUE) return;
+    if (!AttachConsole(ATTACH_PARENT_PROCESS)) return;
+    std::FILE* ignored = nullptr;
+    freopen_s(&ignored, "CONOUT$", "w", stdout);
+    freopen_s(&ignored, "CONOUT$", "w", stderr);
+}
+
+}  // namespace
+
 int main() {
     using namespace vela::app;
+    UseParentConsole();
     const StartCommand command = ParseCommandLine(Arguments());
     SetConsoleOutputCP(CP_UTF8);
     if (!command.unknown.empty() || command.mode == StartMode::Help) {
