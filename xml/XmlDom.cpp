@@ -180,5 +180,16 @@ void WriteScope::Leave() {
     marks_.pop_back();
 }
 
+void TreeBudget::Element(size_t depth) {
+    if (depth > limits_.maxDepth)
+        throw XmlError("XML error: elements nested deeper than " + std::to_string(limits_.maxDepth) + " levels");
+    Count();
+}
+
+void TreeBudget::Count() {
+    if (++nodes_ > limits_.maxNodes)
+        throw XmlError("XML error: more than " + std::to_string(limits_.maxNodes) + " elements and attributes");
+}
+
 }  // namespace detail
 }  // namespace vela::xml

@@ -78,6 +78,20 @@ void CheckInput(std::string_view bytes, const XmlLimits& limits);
 // Whitespace-only text beside child elements only lays them out.
 void DropLayoutText(XmlElement& element);
 
+// The limits on a tree being read: depth of each element, elements and attributes together.
+class TreeBudget {
+public:
+    explicit TreeBudget(const XmlLimits& limits) : limits_(limits) {}
+    // An element at this depth (the root is 0); raises XmlError beyond the limits.
+    void Element(size_t depth);
+    // One more element or attribute; raises XmlError beyond the limit.
+    void Count();
+
+private:
+    const XmlLimits& limits_;
+    size_t nodes_ = 0;
+};
+
 // The namespaces in scope while a tree is written, from its xmlns attributes.
 class WriteScope {
 public:

@@ -66,19 +66,17 @@ void OnDoctype(void* context, const xmlChar*, const xmlChar*, const xmlChar*) {
 
 class TreeReader {
 public:
-    explicit TreeReader(const XmlLimits& limits) : limits_(limits) {}
+    explicit TreeReader(const XmlLimits& limits) : budget_(limits) {}
 
     XmlElement Read(const xmlNode* node, size_t depth) {
-        if (depth > limits_.maxDepth)
-            throw XmlError("XML error: elements nested deeper than " + std::to_string(limits_.maxDepth) + " levels");
-        Count();
+        budget_.Element(depth);
         XmlElement element;
         element.localName = Text(node->name);
         element.name =
             node->ns && node->ns->prefix ? Text(node->ns->prefix) + ':' + element.localName : element.localName;
         if (node->ns) element.namespaceUri = Text(node->ns->href);
         for (const xmlNs* ns = node->nsDef; ns; ns = ns->next) {
-            Count();
+            budget_.Count();
             XmlAttribute& declaration = element.attributes.emplace_back();
             declaration.localName = ns->prefix ? Text(ns->prefix) : "xmlns";
             declaration.name = ns->prefix ? "xmlns:" + declaration.localName : "xmlns";
@@ -86,7 +84,7 @@ public:
             declaration.value = Text(ns->href);
         }
         for (const xmlAttr* property = node->properties; property; property = property->next) {
-            Count();
+            budget_.Count();
             XmlAttribute& attribute = element.attributes.emplace_back();
             attribute.localName = Text(property->name);
             attribute.name = property->ns && property->ns->prefix
@@ -108,13 +106,7 @@ public:
     }
 
 private:
-    void Count() {
-        if (++nodes_ > limits_.maxNodes)
-            throw XmlError("XML error: more than " + std::to_string(limits_.maxNodes) + " elements and attributes");
-    }
-
-    const XmlLimits& limits_;
-    size_t nodes_ = 0;
+    detail::TreeBudget budget_;
 };
 
 class TreeWriter {

@@ -153,13 +153,11 @@ std::string ParseFailure(IXMLDOMDocument2* doc) {
 
 class TreeReader {
 public:
-    explicit TreeReader(const XmlLimits& limits) : limits_(limits) {}
+    explicit TreeReader(const XmlLimits& limits) : budget_(limits) {}
 
     // defaultUri: the default namespace in scope, to restore declarations MSXML did not report
     XmlElement Read(IXMLDOMNode* node, size_t depth, const std::string& defaultUri) {
-        if (depth > limits_.maxDepth)
-            throw XmlError("XML error: elements nested deeper than " + std::to_string(limits_.maxDepth) + " levels");
-        Count();
+        budget_.Element(depth);
         XmlElement element;
         Bstr name, local, uri;
         Check(node->get_nodeName(name.Put()), "reading a name");
@@ -214,7 +212,7 @@ private:
             ComPtr<IXMLDOMNode> item;
             // Wine counts a default namespace declaration but fails to hand it out
             if (FAILED(map->get_item(i, item.Put())) || !item) continue;
-            Count();
+            budget_.Count();
             XmlAttribute attribute;
             Bstr name, local, uri;
             Variant value;
@@ -245,13 +243,7 @@ private:
         });
     }
 
-    void Count() {
-        if (++nodes_ > limits_.maxNodes)
-            throw XmlError("XML error: more than " + std::to_string(limits_.maxNodes) + " elements and attributes");
-    }
-
-    const XmlLimits& limits_;
-    size_t nodes_ = 0;
+    detail::TreeBudget budget_;
 };
 
 // Feeds the tree to MXXMLWriter as SAX events; the writer escapes, the layout is ours (its own
