@@ -165,11 +165,8 @@ TEST_F(DAConnection, ALostServerIsReconnectedWithItsGroups) {
     Pump([] { return false; }, 1500ms);  // a few probes of a closed port, none reaching the loop
     EXPECT_FALSE(client->Active());
 
-    setenv("UA_PORT", std::to_string(port).c_str(), 1);
     testing_support::ChildProcess again;
-    const int portAgain = StartServer(again);
-    unsetenv("UA_PORT");
-    ASSERT_EQ(portAgain, port);
+    ASSERT_EQ(RestartServerOnPort(again, port), port);
     const auto back = std::chrono::steady_clock::now();
     const int before = changes;
     EXPECT_TRUE(Pump([&] { return client->Active() && changes >= before + 2; }, 15s));
@@ -220,11 +217,8 @@ TEST_F(DAConnection, TenThousandItemsComeBackWhole) {
     Pump([] { return false; }, 500ms);
     good.clear();
 
-    setenv("UA_PORT", std::to_string(port).c_str(), 1);
     testing_support::ChildProcess again;
-    const int portAgain = StartServer(again);
-    unsetenv("UA_PORT");
-    ASSERT_EQ(portAgain, port);
+    ASSERT_EQ(RestartServerOnPort(again, port), port);
     const auto back = std::chrono::steady_clock::now();
     EXPECT_TRUE(Pump([&] { return good.size() == static_cast<size_t>(kItems); }, 30s));
     const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - back);

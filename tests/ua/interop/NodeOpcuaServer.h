@@ -47,6 +47,15 @@ protected:
             std::sscanf(line.c_str(), "READY %d", &port);
         return port;
     }
+#ifndef _WIN32
+    // Starts a server again on the port a killed one had; its port, or 0 when it did not come up.
+    static int RestartServerOnPort(testing_support::ChildProcess& server, int port) {
+        setenv("UA_PORT", std::to_string(port).c_str(), 1);
+        const int started = StartServer(server);
+        unsetenv("UA_PORT");
+        return started;
+    }
+#endif
     // One per test process: its servers share the certificates made by the first. Gone at exit.
     static const std::string& PkiFolder() {
         struct Folder {
