@@ -22,22 +22,6 @@ std::string HexOf(const Bytes& bytes) {
     return text;
 }
 
-std::vector<TRDN> ReadName(DERReader& r) {
-    std::vector<TRDN> name;
-    DERReader in = r.Take(0x30);
-    while (!in.AtEnd()) {
-        DERReader set = in.Take(0x31);
-        while (!set.AtEnd()) {
-            DERReader pair = set.Take(0x30);
-            TRDN rdn;
-            rdn.fOid = pair.ReadOID();
-            rdn.fValue = AsText(pair.ReadItem());
-            name.push_back(std::move(rdn));
-        }
-    }
-    return name;
-}
-
 // RSAPublicKey; the raw INTEGER contents so that a sign bit can still be seen.
 struct RawRsaKey {
     std::span<const uint8_t> modulus, exponent;
@@ -105,6 +89,22 @@ TRSAPrivateKey ReadRsaPrivateKey(std::span<const uint8_t> der) {
 
 }  // namespace
 
+std::vector<TRDN> ReadX509Name(DERReader& r) {
+    std::vector<TRDN> name;
+    DERReader in = r.Take(0x30);
+    while (!in.AtEnd()) {
+        DERReader set = in.Take(0x31);
+        while (!set.AtEnd()) {
+            DERReader pair = set.Take(0x30);
+            TRDN rdn;
+            rdn.fOid = pair.ReadOID();
+            rdn.fValue = AsText(pair.ReadItem());
+            name.push_back(std::move(rdn));
+        }
+    }
+    return name;
+}
+
 TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
     TX509Certificate c;
     c.fRawData.assign(der.begin(), der.end());
@@ -112,7 +112,15 @@ TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
     c.fThumbPrint = thumb;
     DERReader outer(der);
     DERReader cert = outer.Take(0x30);
-    DERReader tbs = cert.Take(0x30);
+    DerHeader tbsHeader;
+    const auto tbsContent = cert.ReadItem(&tbsHeader);
+    if (tbsHeader.tag != 0x30) cert.Fail("Type Error: no tbsCertificate");
+    {
+        const size_t headerSize = tbsHeader.content - tbsHeader.start;
+        const uint8_t* begin = tbsContent.data() - headerSize;
+        c.fTbsCertificate.assign(begin, tbsContent.data() + tbsContent.size());
+    }
+    DERReader tbs(tbsContent);
     if (tbs.isNext(0xA0)) {
         DERReader version = tbs.Take(0xA0);
         const Bytes v = version.ReadInteger();
@@ -123,13 +131,13 @@ TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
         DERReader algorithm = tbs.Take(0x30);
         c.fSignatureAlgorithm = algorithm.ReadOID();
     }
-    c.fIssuer = ReadName(tbs);
+    c.fIssuer = ReadX509Name(tbs);
     {
         DERReader validity = tbs.Take(0x30);
         c.notBefore = validity.ReadTime();
         c.notAfter = validity.ReadTime();
     }
-    c.fSubject = ReadName(tbs);
+    c.fSubject = ReadX509Name(tbs);
     {
         DERReader spki = tbs.Take(0x30);
         DERReader algorithm = spki.Take(0x30);
@@ -165,6 +173,14 @@ TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
             c.fextensions.push_back(std::move(extension));
         }
     }
+    {
+        DERReader algorithm = cert.Take(0x30);
+        if (algorithm.ReadOID() != c.fSignatureAlgorithm)
+            cert.Fail("the signature algorithm differs from the signed one");
+        const auto bits = cert.ReadValue(0x03);
+        if (bits.empty() || bits[0] != 0) cert.Fail("the signature is no whole number of bytes");
+        c.fSignatureValue.assign(bits.begin() + 1, bits.end());
+    }
     return c;
 }
 
@@ -198,25 +214,82 @@ void CheckCertificateKey(const std::string& role, const std::string& commonName,
 
 std::string TX509Certificate::ThumbprintHEX() const { return HexOf(fThumbPrint); }
 
-bool TX509Certificate::isSelfIssued() const {
-    if (fIssuer.size() != fSubject.size()) return false;
-    for (size_t i = 0; i < fIssuer.size(); ++i)
-        if (fIssuer[i].fOid != fSubject[i].fOid || fIssuer[i].fValue != fSubject[i].fValue) return false;
-    return true;
+bool SameName(const std::vector<TRDN>& a, const std::vector<TRDN>& b) { return a == b; }
+
+bool TX509Certificate::isSelfIssued() const { return SameName(fIssuer, fSubject); }
+
+const TExtension* TX509Certificate::Extension(const std::string& oid) const {
+    for (const TExtension& e : fextensions)
+        if (e.fextnID == oid) return &e;
+    return nullptr;
 }
 
-std::string TX509Certificate::ApplicationUri() const {
-    for (const TExtension& e : fextensions) {
-        if (e.fextnID != kSubjectAltName) continue;
-        DERReader r(e.fextnValue);
-        DERReader names = r.Take(0x30);
-        while (!names.AtEnd()) {
-            DerHeader h;
-            const auto value = names.ReadItem(&h);
-            if (h.tag == 0x86) return AsText(value);  // [6] uniformResourceIdentifier
-        }
+namespace {
+
+// The subject alternative names of one [tag], in order.
+std::vector<Bytes> AltNames(const TX509Certificate& c, uint8_t tag) {
+    std::vector<Bytes> found;
+    const TExtension* e = c.Extension(kSubjectAltName);
+    if (!e) return found;
+    DERReader r(e->fextnValue);
+    DERReader names = r.Take(0x30);
+    while (!names.AtEnd()) {
+        DerHeader h;
+        const auto value = names.ReadItem(&h);
+        if (h.tag == tag) found.emplace_back(value.begin(), value.end());
     }
-    return {};
+    return found;
+}
+
+}  // namespace
+
+std::string TX509Certificate::ApplicationUri() const {
+    const auto uris = AltNames(*this, 0x86);  // [6] uniformResourceIdentifier
+    return uris.empty() ? std::string() : AsText(uris.front());
+}
+
+std::vector<std::string> TX509Certificate::DnsNames() const {
+    std::vector<std::string> names;
+    for (const Bytes& name : AltNames(*this, 0x82)) names.push_back(AsText(name));  // [2] dNSName
+    return names;
+}
+
+std::vector<Bytes> TX509Certificate::IpAddresses() const { return AltNames(*this, 0x87); }  // [7] iPAddress
+
+std::optional<uint16_t> TX509Certificate::KeyUsage() const {
+    const TExtension* e = Extension("2.5.29.15");
+    if (!e) return std::nullopt;
+    DERReader r(e->fextnValue);
+    const auto bits = r.ReadValue(0x03);
+    uint16_t usage = 0;
+    for (size_t i = 1; i < bits.size() && i <= 2; ++i)
+        for (int bit = 0; bit < 8; ++bit)
+            if (bits[i] & (0x80 >> bit)) usage |= static_cast<uint16_t>(1u << ((i - 1) * 8 + bit));
+    return usage;
+}
+
+bool TX509Certificate::IsCA() const {
+    const TExtension* e = Extension("2.5.29.19");
+    if (!e) return false;
+    DERReader r(e->fextnValue);
+    DERReader constraints = r.Take(0x30);
+    if (!constraints.isNext(0x01)) return false;
+    const auto ca = constraints.ReadValue(0x01);
+    return !ca.empty() && ca[0] != 0;
+}
+
+std::vector<TX509Certificate> LoadCertificateChain(std::span<const uint8_t> der) {
+    constexpr size_t kLongestChain = 16;
+    std::vector<TX509Certificate> chain;
+    DERReader r(der);
+    while (!r.AtEnd()) {
+        if (chain.size() == kLongestChain) r.Fail("more than 16 certificates in a chain");
+        const size_t start = r.Position();
+        r.Skip();
+        chain.push_back(TX509Certificate::Load(der.subspan(start, r.Position() - start)));
+    }
+    if (chain.empty()) r.Fail("no certificate");
+    return chain;
 }
 
 std::string NameText(const std::vector<TRDN>& name) {

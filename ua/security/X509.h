@@ -1,6 +1,7 @@
 #pragma once
 // X.509 certificates (DER) and RSA private keys (PEM or DER; PKCS #1 or PKCS #8) as the
 // built-in back-end reads them.
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@ namespace vela::ua::security {
 struct TRDN {
     std::string fOid;
     std::string fValue;
+    bool operator==(const TRDN&) const = default;
 };
 
 struct TExtension {
@@ -35,6 +37,8 @@ public:
     Bytes fPublicKeyData;      // the subject public key bit string's content after the unused-bits count
     TRSAPublicKey fPublicKey;  // empty unless an rsaEncryption key that parses
     std::vector<TExtension> fextensions;
+    Bytes fTbsCertificate;  // the signed part, as received
+    Bytes fSignatureValue;  // the signature bit string's content after the unused-bits count
 
     // Raises "Certificate Error: ..." for data that is not a certificate. The key is not judged
     // here: see CheckCertificateKey.
@@ -44,8 +48,23 @@ public:
     bool isSelfIssued() const;
     // The uniform-resource-identifier entry of the subject alternative name; empty without one.
     std::string ApplicationUri() const;
+    std::vector<std::string> DnsNames() const;  // the subject alternative name's DNS names
+    std::vector<Bytes> IpAddresses() const;     // ... and its IP addresses (4 or 16 bytes each)
+    // KeyUsage bits by their number (digitalSignature 0 ... decipherOnly 8); nothing without the
+    // extension, which leaves the key's use unrestricted.
+    std::optional<uint16_t> KeyUsage() const;
+    bool IsCA() const;  // basicConstraints with cA set
+    const TExtension* Extension(const std::string& oid) const;
     std::string ToString() const;
 };
+
+// A Name (a sequence of relative distinguished names) from the reader.
+std::vector<TRDN> ReadX509Name(DERReader& r);
+bool SameName(const std::vector<TRDN>& a, const std::vector<TRDN>& b);
+
+// Servers send a certificate followed by its issuers' as one byte string. Raises for bytes that
+// are not whole certificates; at most 16 of them.
+std::vector<TX509Certificate> LoadCertificateChain(std::span<const uint8_t> der);
 
 // "CN=...", "O=..." and dotted OIDs for attributes without a name.
 std::string NameText(const std::vector<TRDN>& name);
