@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <objbase.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include "app/AdminRights.h"
@@ -11,6 +12,7 @@
 #include "app/UserMessages.h"
 #include "base/Text.h"
 #include "base/Utf.h"
+#include "ua/security/CertificateStore.h"
 #include "xml/HttpProcessState.h"
 
 namespace vela::app {
@@ -159,11 +161,71 @@ int AdministerOptionFile(StartMode mode, const std::vector<std::wstring>& operan
     return 0;
 }
 
+// The stores the virtual servers use: the one beside the gateway and any of their own.
+std::vector<std::string> CertificateStores(const std::wstring& exePath) {
+    std::vector<std::string> stores = {CertificateStorePath(WideToUtf8(exePath))};
+    try {
+        const std::wstring path = Utf8ToWide(OptionFilePath(WideToUtf8(exePath)));
+        if (const std::optional<std::string> bytes = ReadOptionFileBytes(path))
+            for (const OptionServer& server : ParseOptionFile(*bytes, OptionReader::StartUp).servers) {
+                const std::string own(TrimBlanks(server.pkifolder));
+                if (!own.empty() && std::find(stores.begin(), stores.end(), own) == stores.end()) stores.push_back(own);
+            }
+    } catch (const OptionFileError&) {
+    }
+    return stores;
+}
+
+int AdministerCertificates(StartMode mode, const std::vector<std::wstring>& operands) {
+    using ua::security::TCertificateStore;
+    using ua::security::TStoreFolder;
+    const std::vector<std::string> stores = CertificateStores(ExecutablePath());
+    if (mode == StartMode::ListCertificates) {
+        if (!operands.empty()) {
+            Print(stderr, "/ListCertificates takes no operands.\n");
+            return 2;
+        }
+        for (const std::string& root : stores) {
+            const TCertificateStore store(root);
+            for (const auto& [folder, title] : {std::pair{TStoreFolder::RejectedCerts, "Rejected"},
+                                                std::pair{TStoreFolder::TrustedCerts, "Trusted"}}) {
+                const auto certificates = store.Certificates(folder);
+                Print(stdout, std::string(title) + " in " + store.Folder(folder) + ": " +
+                                  std::to_string(certificates.size()) + "\n");
+                for (const auto& c : certificates)
+                    Print(stdout, "  " + c.ThumbprintHEX() + "  " + ua::security::NameText(c.fSubject) + "  " +
+                                      c.ApplicationUri() + "\n");
+            }
+        }
+        return 0;
+    }
+    if (operands.size() != 1) {
+        Print(stderr, "/TrustCertificate takes the thumbprint of one rejected certificate (/ListCertificates shows them).\n");
+        return 2;
+    }
+    if (!HasAdminRights()) {
+        Print(stderr, "Trusting a certificate needs administrator rights: nothing was changed.\n");
+        return 1;
+    }
+    const std::string thumbprint = WideToUtf8(operands.front());
+    for (const std::string& root : stores) {
+        const TCertificateStore store(root);
+        if (store.TrustRejected(thumbprint)) {
+            Print(stdout, "Trusted " + thumbprint + " in " + store.Folder(TStoreFolder::TrustedCerts) + ".\n");
+            return 0;
+        }
+    }
+    Print(stderr, "No rejected certificate has the thumbprint " + thumbprint + ".\n");
+    return 1;
+}
+
 }  // namespace
 
 int RunAdminSwitch(StartMode mode, const std::vector<std::wstring>& operands) {
     SendMessagesToStderr();
     try {
+        if (mode == StartMode::ListCertificates || mode == StartMode::TrustCertificate)
+            return AdministerCertificates(mode, operands);
         return AdministerOptionFile(mode, operands);
     } catch (const std::exception& e) {
         Print(stderr, std::string(e.what()) + "\n");

@@ -31,10 +31,13 @@ StartCommand ParseCommandLine(const std::vector<std::wstring>& arguments) {
         {L"ADDSERVER", StartMode::AddServer},
         {L"CHANGESERVER", StartMode::ChangeServer},
         {L"REMOVESERVER", StartMode::RemoveServer},
+        {L"LISTCERTIFICATES", StartMode::ListCertificates},
+        {L"TRUSTCERTIFICATE", StartMode::TrustCertificate},
     };
     const auto administers = [](StartMode mode) {
         return mode == StartMode::ListServers || mode == StartMode::AddServer || mode == StartMode::ChangeServer ||
-               mode == StartMode::RemoveServer;
+               mode == StartMode::RemoveServer || mode == StartMode::ListCertificates ||
+               mode == StartMode::TrustCertificate;
     };
     StartCommand command;
     bool decided = false;
@@ -68,11 +71,14 @@ std::wstring SwitchesHelp() {
            L"  /AddServer name=VALUE ...           add a virtual server and register it\n"
            L"  /ChangeServer PROGID name=VALUE ... change one and register it again\n"
            L"  /RemoveServer PROGID                unregister one and remove it\n"
+           L"  /ListCertificates                   list the server certificates refused and trusted\n"
+           L"  /TrustCertificate THUMBPRINT        trust a refused server certificate\n"
            L"  /?                                  show these switches\n"
            L"Names of values: caption, name (the ProgID), clsid (made when left out), url, proxy,\n"
            L"user, pass, minupdaterate, waittime, holdtime, maxgroupcount, securitymode (None, Sign,\n"
            L"SignAndEncrypt), securitypolicy (Basic256Sha256, ...), certfile, keyfile, uauser,\n"
-           L"uapass, usercertfile, userkeyfile.\n"
+           L"uapass, usercertfile, userkeyfile, trustfirstuse (1: a server's certificate is trusted\n"
+           L"the first time), pkifolder (the certificate store, default: pki beside the gateway).\n"
            L"Without a switch the gateway runs until it is stopped.\n";
 }
 

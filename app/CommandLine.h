@@ -20,6 +20,9 @@ enum class StartMode {
     AddServer,
     ChangeServer,
     RemoveServer,
+    // The certificate store: the server certificates refused and trusted; trusting a refused one.
+    ListCertificates,
+    TrustCertificate,
 };
 
 struct StartCommand {

@@ -44,6 +44,8 @@ const Field kFields[] = {
     {"uapass", &OptionServer::uapass, "", "", true},
     {"usercertfile", &OptionServer::usercertfile, "", "", true},
     {"userkeyfile", &OptionServer::userkeyfile, "", "", true},
+    {"trustfirstuse", &OptionServer::trustfirstuse, "", "", true},
+    {"pkifolder", &OptionServer::pkifolder, "", "", true},
 };
 
 const Field* FieldNamed(std::string_view element) {
@@ -110,14 +112,15 @@ std::string UASettingsError(const OptionServer& server) {
         return "security mode " + server.securitymode + " needs a security policy other than None";
     if (!secured && policy && *policy != ua::security::TuaSecurePolicy::uaSPNone)
         return "security policy " + server.securitypolicy + " needs the security mode Sign or SignAndEncrypt";
-    if (secured && (Blank(server.certfile) || Blank(server.keyfile)))
-        return "security mode " + server.securitymode + " needs the client certificate and key files";
     if (Blank(server.certfile) != Blank(server.keyfile))
         return "the client certificate and key files go together";
     if (Blank(server.usercertfile) != Blank(server.userkeyfile))
         return "the user certificate and key files go together";
     if (!Blank(server.uauser) && !Blank(server.usercertfile))
         return "a user name login and a certificate login exclude each other";
+    const std::string_view trust = TrimBlanks(server.trustfirstuse);
+    if (!trust.empty() && trust != "0" && trust != "1")
+        return "trustfirstuse '" + server.trustfirstuse + "' is neither 0 nor 1";
     return {};
 }
 
@@ -137,6 +140,8 @@ TStrings OptionServer::UAConnectionOptions() const {
     }
     if (!Blank(certfile)) options.push_back("ua-cert-file=" + std::string(TrimBlanks(certfile)));
     if (!Blank(keyfile)) options.push_back("ua-pkey-file=" + std::string(TrimBlanks(keyfile)));
+    if (TrimBlanks(trustfirstuse) == "1") options.push_back("ua-trust=1");
+    if (!Blank(pkifolder)) options.push_back("ua-pki=" + std::string(TrimBlanks(pkifolder)));
     if (!Blank(uauser)) {
         options.push_back("ua-usermode=1");
         options.push_back("ua-user=" + uauser);
@@ -195,7 +200,7 @@ void ApplyServerAssignments(OptionServer& server, const std::vector<std::string>
             throw OptionFileError("'" + assignment + "' names no value of a server (name=value; names: caption, name, "
                                   "clsid, url, proxy, user, pass, minupdaterate, waittime, holdtime, maxgroupcount, "
                                   "securitymode, securitypolicy, certfile, keyfile, uauser, uapass, usercertfile, "
-                                  "userkeyfile)");
+                                  "userkeyfile, trustfirstuse, pkifolder)");
         server.*field->member = assignment.substr(equals + 1);
     }
 }
@@ -248,6 +253,12 @@ std::string OptionFilePath(std::string_view exePath) {
     const size_t stem = dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash) ? dot
                                                                                                           : exePath.size();
     return std::string(exePath.substr(0, stem)) + ".dat";
+}
+
+std::string CertificateStorePath(std::string_view exePath) {
+    const size_t slash = exePath.find_last_of("\\/");
+    if (slash == std::string_view::npos) return "pki";
+    return std::string(exePath.substr(0, slash + 1)) + "pki";
 }
 
 std::string PendingOptionFilePath(std::string_view exePath) {

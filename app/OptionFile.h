@@ -43,6 +43,8 @@ struct OptionServer {
     std::string uapass;
     std::string usercertfile;    // certificate login: the user's certificate and key
     std::string userkeyfile;
+    std::string trustfirstuse;   // "1": the server's certificate is trusted (stored) the first time
+    std::string pkifolder;       // the certificate store, when not the one beside the gateway
     // Elements of the entry this program does not know, kept so that saving loses nothing.
     std::vector<xml::XmlElement> unknown;
 
@@ -86,6 +88,8 @@ constexpr size_t kMaxOptionServers = 1000;
 // has ".new".
 std::string OptionFilePath(std::string_view exePath);
 std::string PendingOptionFilePath(std::string_view exePath);
+// The certificate store beside an executable: the folder "pki" in the executable's folder.
+std::string CertificateStorePath(std::string_view exePath);
 
 // Checks one entry as the server-list dialog does before saving; empty when it is fine, else
 // the message of the last failing check (number conversion failures stop at once).

@@ -124,6 +124,8 @@ std::wstring TestConnection(const OptionServer& server) {
             SetOptionValue(params, "xml-user", server.user);
             SetOptionValue(params, "xml-pass", server.pass);
             SetOptions(params, server.UAConnectionOptions());
+            if (TrimBlanks(server.pkifolder).empty())
+                SetOptionValue(params, "ua-pki", CertificateStorePath(WideToUtf8(ExecutablePath())));
             client->SetParams(params);
             client->SetActive(true);
         }

@@ -4,6 +4,7 @@
 
 #include <map>
 
+#include "app/OptionFileRegistry.h"
 #include "base/Text.h"
 #include "base/Utf.h"
 #include "server/ComOPCObjFactory.h"
@@ -41,6 +42,8 @@ void VirtualServers::Create(const OptionFile& file, MainThreadDispatcher* mainTh
         settings.MinUpdateRate = entry.minupdaterate;
         settings.MaxGroupCount = entry.maxgroupcount;
         settings.ConnectionOptions = entry.UAConnectionOptions();
+        if (TrimBlanks(entry.pkifolder).empty())
+            settings.ConnectionOptions.push_back("ua-pki=" + CertificateStorePath(WideToUtf8(ExecutablePath())));
         entries_.push_back({new server::TComOPCObjFactory(std::move(settings), mainThread), 0});
     }
 }

@@ -172,6 +172,8 @@ int main() {
         case StartMode::AddServer:
         case StartMode::ChangeServer:
         case StartMode::RemoveServer:
+        case StartMode::ListCertificates:
+        case StartMode::TrustCertificate:
             rc = RunAdminSwitch(mode, command.operands);
             break;
         default:

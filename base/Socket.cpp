@@ -123,6 +123,13 @@ TcpSocket TcpSocket::Connect(const std::string& host, uint16_t port, int timeout
     Fail("cannot connect to " + host + ":" + service, lastError);
 }
 
+std::string LocalHostName() {
+    EnsureWinsock();
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0 || !name[0]) return "localhost";
+    return name;
+}
+
 std::array<uint8_t, 4> ResolveIPv4(const std::string& host) {
     EnsureWinsock();
     addrinfo hints{};

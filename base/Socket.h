@@ -41,6 +41,8 @@ private:
 
 // The first IPv4 address of a host name or dotted address; raises when there is none.
 std::array<uint8_t, 4> ResolveIPv4(const std::string& host);
+// This machine's host name; "localhost" when it has none.
+std::string LocalHostName();
 
 // A listening socket on 127.0.0.1 for tests and local peers.
 class TcpListener {

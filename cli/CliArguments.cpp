@@ -14,7 +14,7 @@
 namespace vela::cli {
 namespace {
 
-enum class Applies { All, Browse, Subscribe, ReadAndSubscribe };
+enum class Applies { All, Browse, Subscribe, ReadAndSubscribe, Trust, Connecting };
 
 struct OptionRule {
     const char* name;
@@ -33,9 +33,11 @@ constexpr OptionRule kOptions[] = {
     {"--rate", true, Applies::Subscribe},    {"--seconds", true, Applies::Subscribe},
     {"--depth", true, Applies::Browse},      {"--flat", false, Applies::Browse},
     {"--filter", true, Applies::Browse},
+    {"--pki", true, Applies::All},           {"--accept-any-certificate", false, Applies::Connecting},
+    {"--yes", false, Applies::Trust},
 };
 
-constexpr const char* kCommands[] = {"status", "browse", "read", "write", "subscribe"};
+constexpr const char* kCommands[] = {"status", "browse", "read", "write", "subscribe", "trust"};
 
 constexpr const char* kModes[] = {"none", "sign", "encrypt"};
 constexpr const char* kPolicies[] = {"None", "Basic128Rsa15", "Basic256", "Basic256Sha256", "Aes128_Sha256_RsaOaep",
@@ -53,6 +55,8 @@ bool AppliesTo(Applies applies, const std::string& command) {
         case Applies::Browse: return command == "browse";
         case Applies::Subscribe: return command == "subscribe";
         case Applies::ReadAndSubscribe: return command == "read" || command == "subscribe";
+        case Applies::Trust: return command == "trust";
+        case Applies::Connecting: return command != "trust";
     }
     return false;
 }
@@ -62,6 +66,8 @@ const char* AppliesText(Applies applies) {
         case Applies::Browse: return "browse";
         case Applies::Subscribe: return "subscribe";
         case Applies::ReadAndSubscribe: return "read and subscribe";
+        case Applies::Trust: return "trust";
+        case Applies::Connecting: return "every command but trust";
         default: return "every command";
     }
 }
@@ -138,12 +144,10 @@ void CheckCombinations(const Arguments& args) {
         throw UsageError("--policy " + policy + " needs --mode sign or --mode encrypt");
     if (mode != "none" && policy == "None")
         throw UsageError("--mode " + mode + " needs a --policy other than None");
-    if (mode != "none" && !args.Has("--cert"))
-        throw UsageError("--mode " + mode + " needs the client's certificate: --cert FILE --key FILE");
 
     const size_t operands = args.operands.size();
-    if (command == "status" && operands > 0)
-        throw UsageError("status takes no operands, not " + Quoted(args.operands[0]));
+    if ((command == "status" || command == "trust") && operands > 0)
+        throw UsageError(command + " takes no operands, not " + Quoted(args.operands[0]));
     if (command == "browse" && operands > 1) throw UsageError("browse takes at most one node, not " + Quoted(args.operands[1]));
     if ((command == "read" || command == "subscribe") && operands == 0 && !args.Has("--items"))
         throw UsageError(command + " needs at least one item id (or --items FILE)");
@@ -291,19 +295,26 @@ const char* UsageText() {
            "  write ITEM VALUE            writes the value, then reads the item back\n"
            "  subscribe ITEM... [--items FILE] [--rate MS] [--seconds S]\n"
            "                              each change until Ctrl-C, or for S seconds\n"
+           "  trust [--yes]               shows the server's certificate and how the store judges it;\n"
+           "                              stores it as trusted when you say so (--yes: unasked)\n"
            "\n"
            "options (anywhere after the URL; --name=value works too; -- ends them):\n"
            "  --mode none|sign|encrypt    message security (default none)\n"
            "  --policy NAME               None, Basic128Rsa15, Basic256, Basic256Sha256 (default with\n"
            "                              sign and encrypt), Aes128_Sha256_RsaOaep, Aes256_Sha256_RsaPss\n"
            "  --cert FILE --key FILE      the client's application certificate (DER) and private key\n"
-           "                              (PEM); sign and encrypt need them\n"
+           "                              (PEM) for sign and encrypt; without them the store's own,\n"
+           "                              made on first use (DIR/own/certs, DIR/own/private)\n"
            "  --user NAME                 user-name login; the password comes from --password TEXT,\n"
            "                              else from VELA_PASSWORD, else it is asked for on the terminal\n"
            "  --allow-cleartext-password  lets the password go unencrypted where the server asks so\n"
            "  --user-cert FILE --user-key FILE\n"
            "                              X509 user login; a key's password comes from --password TEXT\n"
            "                              or VELA_PASSWORD (else, for an encrypted key, the terminal)\n"
+           "  --pki DIR                   the certificate store: DIR/trusted/certs holds the servers\n"
+           "                              trusted, DIR/rejected/certs those refused (default: the\n"
+           "                              user's own, ~/.config/vela/pki or %APPDATA%\\Vela\\pki)\n"
+           "  --accept-any-certificate    no check of the server's certificate: a quick test only\n"
            "  --proxy URL                 http://[user:password@]host[:port] or socks4://host[:port]\n"
            "  --timeout MS                time-out of connecting and of each request (default 10000)\n"
            "  --items FILE                more item ids, one per line; blank lines and lines starting\n"

@@ -19,6 +19,7 @@
 #include "cli/CliArguments.h"
 #include "cli/Console.h"
 #include "cli/StatusNames.h"
+#include "cli/TrustCommand.h"
 #include "cli/ValueText.h"
 #include "toolkit/VelaBrowser.h"
 #include "toolkit/VelaDAClient.h"
@@ -179,6 +180,8 @@ void Configure(TVelaDAClient& client, const Arguments& args) {
     client.SetParam("ua-cert-file", args.Option("--cert"));
     client.SetParam("ua-pkey-file", args.Option("--key"));
     client.SetParam("ua-proxy", args.Option("--proxy"));
+    client.SetParam("ua-pki", cli::CertificateStoreFolder(args));
+    if (args.Has("--accept-any-certificate")) client.SetParam("ua-trust", "2");
     if (args.Has("--timeout")) {
         client.SetParam("ua-timeout", args.Option("--timeout"));
         client.SetParam("ua-timeoutconnect", args.Option("--timeout"));
@@ -369,6 +372,8 @@ std::string ConnectHint(const std::string& error) {
     if (error.find("$801F0000") != std::string::npos || error.find("$80200000") != std::string::npos ||
         error.find("$80210000") != std::string::npos)
         return "the server refused the login: check the user and the password or certificate";
+    if (error.find("to trust it, move it to") != std::string::npos)
+        return "vela_cli URL trust shows the certificate and stores it as trusted on request";
     if (error.find("Can't find right Security Mode") != std::string::npos)
         return "choose one of the server's modes with --mode and --policy";
     return {};
@@ -392,6 +397,7 @@ int main(int argc, char** argv) {
         std::cerr << "vela_cli: " << e.what() << "\nvela_cli --help shows the usage" << std::endl;
         return kExitUsage;
     }
+    if (args.command == "trust") return cli::RunTrustCommand(args);
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     ua::RegisterUAConnection();

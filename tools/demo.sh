@@ -45,38 +45,43 @@ cli() {
     echo "\$ $shown"
     tools/wine-run.sh build/windows/cli/vela_cli.exe "$url" "$@"
 }
-keys=(--mode encrypt --policy Basic256Sha256 --cert tests/ua/security/keys/cert2048.der
-      --key tests/ua/security/keys/key2048.pem)
+# An encrypted channel with the client's own certificate (made on first use in its store), to a
+# server whose certificate the store trusts once the user has looked at it.
+pki=$scratch/cli-pki
+keys=(--mode encrypt --policy Basic256Sha256 --pki "$pki")
 
 cli status
+cli trust --pki "$pki" --yes
 cli browse "ns=1;s=Demo" --depth 2 --filter "[!B]*"
 cli read "ns=1;s=Demo.Static.Scalars.Double" "ns=1;s=Demo.Static.Arrays.StringArray" "ns=1;s=Demo.Analog.Level"
 cli write "ns=1;s=Demo.Analog.Level" 57.5 "${keys[@]}"
 cli subscribe "ns=1;s=Demo.Dynamic.Fast" "ns=1;s=Demo.Dynamic.Slow" "ns=1;s=Demo.Analog.Level" \
     --rate 500 --seconds 5 "${keys[@]}"
 
-# The gateway, installed as a plant would: the EXE, its proxy/stub DLL and the client certificate
-# in a folder of the Windows machine, one virtual server for the demo server added to its option
-# file (an encrypted UA channel), registered with COM; then a DA client that knows nothing of UA
-# creates the virtual server by its ProgID.
+# The gateway, installed as a plant would: the EXE and its proxy/stub DLL in a folder of the
+# Windows machine, the demo server's certificate trusted in its store, one virtual server for the
+# demo server added to its option file (an encrypted UA channel; the gateway makes its own
+# certificate when it first connects), registered with COM; then a DA client that knows nothing
+# of UA creates the virtual server by its ProgID.
 source tools/wine-env.sh
 install="$WINEPREFIX/drive_c/Program Files/Vela Ostra"
 windir='C:\Program Files\Vela Ostra'
 rm -rf "$install"
-mkdir -p "$install/pki"
+mkdir -p "$install"
 installed=$install
 cp build/windows/app/vela_gateway.exe build/windows/idl/opcda_ps.dll "$install/"
-cp tests/ua/security/keys/cert2048.der "$install/pki/gateway.der"
-cp tests/ua/security/keys/key2048.pem "$install/pki/gateway.pem"
 gateway() {
     echo
     echo "\$ vela_gateway $*"
     VELA_GATEWAY_MESSAGES=stderr tools/wine-run.sh "$install/vela_gateway.exe" "$@"
 }
+echo
+echo "\$ vela_cli $url trust --pki '$windir\pki' --yes"
+tools/wine-run.sh build/windows/cli/vela_cli.exe "$url" trust --pki "$windir\pki" --yes
 gateway /AddServer "caption=Demo UA server (encrypted)" name=Vela.Demo.UA.1 "url=$url" \
-    securitymode=SignAndEncrypt securitypolicy=Basic256Sha256 \
-    "certfile=$windir\pki\gateway.der" "keyfile=$windir\pki\gateway.pem" minupdaterate=100
+    securitymode=SignAndEncrypt securitypolicy=Basic256Sha256 minupdaterate=100
 gateway /ListServers
+gateway /ListCertificates
 gateway /RegServer && echo "registered"
 echo
 echo "\$ da_demo_client Vela.Demo.UA.1  (a classic OPC DA 2.0 client; it creates the virtual server by ProgID)"

@@ -6,8 +6,10 @@ set -uo pipefail
 cli=$1
 root=$2
 url=${VELA_UA_URL:?run me through tools/with-ua-server.sh}
+pki=$(mktemp -d)
+trap 'rm -rf "$pki"' EXIT
 keys=(--mode encrypt --policy Basic256Sha256 --cert "$root/tests/ua/security/keys/cert2048.der"
-      --key "$root/tests/ua/security/keys/key2048.pem")
+      --key "$root/tests/ua/security/keys/key2048.pem" --pki "$pki")
 failed=0
 expect() {  # expect <text> <vela_cli arguments...>
     local want=$1; shift
@@ -16,6 +18,15 @@ expect() {  # expect <text> <vela_cli arguments...>
     if grep -qF -- "$want" <<<"$out"; then echo "ok: $*"; else echo "FAILED: $* (wanted: $want)"; echo "$out"; failed=1; fi
 }
 expect "state:       Running" status
+# an unknown server certificate is refused and kept in rejected/; trust stores it on request
+expect "is not trusted" status "${keys[@]}"
+expect "vela_cli URL trust shows the certificate" status "${keys[@]}"
+expect "Not stored: give --yes" trust --pki "$pki" </dev/null
+expect "Trusted: " trust --pki "$pki" --yes
+expect "verdict:         trusted" trust --pki "$pki"
+expect "state:       Running" status "${keys[@]}"
+expect "state:       Running" status --mode encrypt --cert "$root/tests/ua/security/keys/cert2048.der" \
+    --key "$root/tests/ua/security/keys/key2048.pem" --pki "$pki.none" --accept-any-certificate
 expect "ns=1;s=Demo.Static.Arrays.StringArray = [a, b, c]  quality 0x00000000 Good" \
     read "ns=1;s=Demo.Static.Arrays.StringArray"
 expect "ns=1;s=Demo.Static.Scalars.Int64 = -77  quality 0x00000000 Good" \

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -17,6 +18,7 @@
 #include "ua/client/VelaUAClient.h"
 #include "ua/security/ChunkSecurity.h"
 #include "ua/security/Random.h"
+#include "ua/security/SecurityPolicy.h"
 #include "ua/transport/uaStackClient.h"
 #include "ua/uaBinaryEncoder.h"
 
@@ -497,6 +499,152 @@ TEST(Secrets, ProxyCredentialsAreNeitherLoggedNorInErrors) {
     EXPECT_EQ(everything.find("operator"), std::string::npos) << everything;
     EXPECT_EQ(MaskedProxyUrl("socks4://ident@host:1080/x"), "socks4://***@host:1080/x");
     EXPECT_EQ(MaskedProxyUrl("http://host:8080/a@b"), "http://host:8080/a@b");
+}
+
+// --- a server whose certificate nobody trusts
+
+
+// Offers one endpoint with the given certificate and answers sessions on the unsecured channel;
+// counts the ActivateSession requests, which carry the user's secret.
+void ImpostorServer(TcpListener& listener, const uaEndpointDescription& offered, std::atomic<int>& activations) {
+    for (int connection = 0; connection < 2; ++connection) {
+        try {
+            TcpSocket peer = listener.Accept(3000);
+            ReadMessage(peer);
+            SendAck(peer);
+            SendOpen(peer, ReadMessage(peer), 5, 1);
+            uint32_t sequence = 2;
+            while (true) {
+                const Bytes request = ReadMessage(peer);
+                if (request[0] != 'M') continue;
+                TuaBinaryDecoder decoder(std::span<const uint8_t>(request).subspan(24));
+                const uint32_t type = decoder.ReadMessageId();
+                Bytes body;
+                if (type == static_cast<uint32_t>(uaGetEndpointsRequest::kObjNo)) {
+                    uaGetEndpointsResponse response;
+                    response.fEndpoints.push_back(offered);
+                    body = Encoded(response);
+                } else if (type == static_cast<uint32_t>(uaCreateSessionRequest::kObjNo)) {
+                    uaCreateSessionResponse response;
+                    response.fSessionId = uaNodeId(77u, 1);
+                    response.fAuthenticationToken = uaNodeId(78u, 1);
+                    response.fRevisedSessionTimeout = 60000;
+                    response.fServerNonce = security::RandomBytes(32);
+                    response.fServerCertificate = offered.fServerCertificate;
+                    body = Encoded(response);
+                } else if (type == static_cast<uint32_t>(uaActivateSessionRequest::kObjNo)) {
+                    ++activations;
+                    body = Encoded(uaActivateSessionResponse());
+                } else {
+                    continue;
+                }
+                peer.SendAll(MsgChunk('F', sequence++, RequestIdOf(request), body));
+            }
+        } catch (const Exception&) {  // the client went away: the next one may come
+        }
+    }
+}
+
+struct Impostor {
+    explicit Impostor(uaEndpointDescription endpoint) : offered(std::move(endpoint)) {
+        offered.fEndpointUrl = "opc.tcp://127.0.0.1:" + std::to_string(listener.Port());
+        offered.fServer.fApplicationUri = "urn:impostor";
+        thread = std::thread([this] { ImpostorServer(listener, offered, activations); });
+    }
+    ~Impostor() {
+        listener.Close();
+        thread.join();
+    }
+    std::string Url() const { return offered.fEndpointUrl; }
+    TcpListener listener;
+    uaEndpointDescription offered;
+    std::atomic<int> activations{0};
+    std::thread thread;
+};
+
+std::string ConnectError(TVelaUAClient& client) {
+    try {
+        client.SetActive(true);
+    } catch (const std::exception& e) {
+        return e.what();
+    }
+    return {};
+}
+
+struct ScratchStore {
+    ScratchStore() { std::filesystem::remove_all(root); }
+    ~ScratchStore() { std::filesystem::remove_all(root); }
+    std::string root = ::testing::TempDir() + "vela-impostor-" + std::to_string(
+        std::chrono::steady_clock::now().time_since_epoch().count());
+};
+
+TEST(UntrustedServer, GetsNoSecuredChannelAndIsPutAside) {
+    const auto connect = [](const Impostor& impostor, const std::string& store) {
+        TVelaUAClient client;
+        client.Url = impostor.Url();
+        client.SecurityMode = TuaSecureMode::uaSSignAndEncrypt;
+        client.SecurityPolicy = TuaSecurePolicy::uaSPBasic256Sha256;
+        client.SecurityKeypair.fPublicKey = KeyFile("cert2048.der");
+        client.SecurityKeypair.fPrivateKey = KeyFile("key2048.pem");
+        client.ServerTrust.store = store;
+        client.TimeoutConnect = 3000;
+        return ConnectError(client);
+    };
+    uaEndpointDescription endpoint;
+    endpoint.fSecurityMode.fValue = 3;
+    endpoint.fSecurityPolicyUri = security::uaSecurityPolicies::uaSecurityPolicyToString(TuaSecurePolicy::uaSPBasic256Sha256);
+    uaUserTokenPolicy anonymous;
+    anonymous.fPolicyId = "anonymous";
+    endpoint.fUserIdentityTokens.push_back(anonymous);
+    {
+        endpoint.fServerCertificate = KeyFile("cert2048.der");  // made for another application
+        Impostor impostor(endpoint);
+        ScratchStore store;
+        const std::string unknown = connect(impostor, store.root);
+        EXPECT_NE(unknown.find("\"Vela Test 2048\" (thumbprint "), std::string::npos) << unknown;
+        EXPECT_NE(unknown.find("is not trusted (0x801A0000"), std::string::npos) << unknown;
+        EXPECT_NE(unknown.find("to trust it, move it to"), std::string::npos) << unknown;
+        const security::TCertificateStore kept(store.root);
+        const auto rejected = kept.Certificates(security::TStoreFolder::RejectedCerts);
+        ASSERT_EQ(rejected.size(), 1u);
+        EXPECT_EQ(rejected[0].fRawData, endpoint.fServerCertificate);
+        // trusted by hand, it still names another application than the server says it is
+        ASSERT_TRUE(kept.TrustRejected(rejected[0].ThumbprintHEX()));
+        const std::string trusted = connect(impostor, store.root);
+        EXPECT_NE(trusted.find("0x80170000"), std::string::npos) << trusted;
+        EXPECT_EQ(impostor.activations, 0);
+    }
+    {
+        endpoint.fServerCertificate = KeyFile("cert1024.der");  // too short for the policy: trust cannot help
+        Impostor impostor(endpoint);
+        ScratchStore store;
+        const std::string error = connect(impostor, store.root);
+        EXPECT_NE(error.find("has a 1024-bit RSA key"), std::string::npos) << error;
+        EXPECT_NE(error.find("0x81140000"), std::string::npos) << error;
+        EXPECT_TRUE(security::TCertificateStore(store.root).Certificates(security::TStoreFolder::RejectedCerts).empty());
+        EXPECT_EQ(impostor.activations, 0);
+    }
+}
+
+TEST(UntrustedServer, DoesNotGetThePasswordEncryptedForIt) {
+    uaEndpointDescription endpoint;
+    endpoint.fSecurityMode.fValue = 1;
+    endpoint.fSecurityPolicyUri = kNoneUri;
+    endpoint.fServerCertificate = KeyFile("cert2048.der");
+    uaUserTokenPolicy user;
+    user.fPolicyId = "user";
+    user.fTokenType.fValue = 1;
+    user.fSecurityPolicyUri = security::uaSecurityPolicies::uaSecurityPolicyToString(TuaSecurePolicy::uaSPBasic256Sha256);
+    endpoint.fUserIdentityTokens.push_back(user);
+    Impostor impostor(endpoint);
+    ScratchStore store;
+    TVelaUAClient client;
+    client.Url = impostor.Url();
+    client.UserLogin.SetUser("operator", "secret");
+    client.ServerTrust.store = store.root;
+    const std::string error = ConnectError(client);
+    EXPECT_NE(error.find("is not trusted"), std::string::npos) << error;
+    EXPECT_EQ(impostor.activations, 0);
 }
 
 }  // namespace

@@ -30,6 +30,7 @@ const { OPCUAServer, SecurityPolicy, MessageSecurityMode, Variant, DataType, OPC
         nodeset_filename: [nodesets.standard],
         serverCertificateManager,
         userCertificateManager,
+        certificateFile: path.join(pki, "server", "own", "certs", "vela-test-server.pem"),
         securityPolicies: policies,
         securityModes: [MessageSecurityMode.None, MessageSecurityMode.Sign, MessageSecurityMode.SignAndEncrypt],
         allowAnonymous: true,
@@ -38,6 +39,10 @@ const { OPCUAServer, SecurityPolicy, MessageSecurityMode, Variant, DataType, OPC
         serverCapabilities: { maxSessions: 200 },
         buildInfo: { productName: "Vela test server", buildNumber: "1" },
     });
+    // The certificate it makes names the addresses clients connect to, so that they can check
+    // the host name; its own file, as older test folders hold one without them.
+    server.getConfiguredHostnames = () => ["localhost"];
+    server.getConfiguredIPs = () => ["127.0.0.1"];
     await server.initialize();
     const namespace = server.engine.addressSpace.getOwnNamespace();
     const folder = namespace.addFolder(server.engine.addressSpace.rootFolder.objects, { browseName: "Plant" });

@@ -9,6 +9,8 @@
 #include "base/ProxyTunnel.h"
 #include "base/Text.h"
 #include "ua/client/IdentityFiles.h"
+#include "base/Socket.h"
+#include "ua/security/OwnCertificate.h"
 #include "ua/security/Random.h"
 #include "ua/security/Rsa.h"
 #include "ua/security/X509.h"
@@ -183,6 +185,8 @@ void TVelaUAClient::Connect() {
     if (Url.find("opc.tcp") == std::string::npos) throw uaConnectionException("wrong endpoint URL for OPC UA server");
     try {
         fSecurityPolicyUri.clear();
+        certificateJudged_ = false;
+        verdict_ = {};
         requests_.SetServerShutdown(false);
         if (Active()) throw uaConnectionException("TCP Error (UA): already connected");
         if (ModeValue(SecurityMode) > 1) LoadClientCertificate();
@@ -199,7 +203,7 @@ void TVelaUAClient::Connect() {
             if (SelectEndpoint()) {
                 Disconnect(false, true);
                 requests_.SetServerShutdown(false);
-                if (OnTrustCertificate && !OnTrustCertificate(fEndpoint.fServerCertificate)) {
+                if (!TrustServerCertificate(ModeValue(SecurityMode) > 1)) {
                     Disconnect(true, channelOpen_);
                     return;
                 }
@@ -271,6 +275,62 @@ bool TVelaUAClient::SelectEndpoint() {
     return wantedMode != 1 || ComparableUrl(fEndpoint.fEndpointUrl) != ComparableUrl(Url);
 }
 
+bool TVelaUAClient::TrustServerCertificate(bool check) {
+    if (certificateJudged_) return true;
+    std::string refusal;
+    if (check && ServerTrust.mode == TServerTrust::AcceptAny) {
+        Log(3, 5, "Warning: the server's certificate is accepted unchecked");
+    } else if (check) {
+        TCertificateCheckContext context;
+        context.policy = uaSecurityPolicies::StringToUaSecurityPolicy(fEndpoint.fSecurityPolicyUri);
+        if (!uaSecurityPolicies::HasSecurityPolicy(context.policy)) context.policy = SecurityPolicy;
+        context.applicationUri = fEndpoint.fServer.fApplicationUri;
+        context.hostName = UrlHost(Url);
+        try {
+            CheckServerCertificate(ServerTrust, fEndpoint.fServerCertificate, context,
+                                   [this](const std::string& line) { Log(3, 5, line); }, &verdict_);
+        } catch (const uaConnectionException& e) {
+            refusal = e.what();
+            Log(4, 5, refusal);
+        }
+    }
+    if (OnTrustCertificate) {
+        if (!OnTrustCertificate(fEndpoint.fServerCertificate)) return false;
+    } else if (!refusal.empty()) {
+        throw uaConnectionException(refusal);
+    } else if (!check) {
+        return true;  // not judged yet: a user secret for the server still waits for it
+    }
+    certificateJudged_ = true;
+    return true;
+}
+
+void TVelaUAClient::VerifyServerSignature(const uaCreateSessionRequest& request) {
+    const uaCreateSessionResponse& response = *fSessionResponse;
+    const auto leaf = [](const Bytes& chain) {
+        return LoadCertificateChain(chain).front().fRawData;
+    };
+    try {
+        if (leaf(response.fServerCertificate) != leaf(fEndpoint.fServerCertificate))
+            throw uaConnectionException("the certificate it answers with is not the one of its endpoint");
+        const TuaSecurePolicy policy = uaSecurityPolicies::StringToUaSecurityPolicy(fEndpoint.fSecurityPolicyUri);
+        const PolicyInfo& info = Policy(policy);
+        const auto& signature = response.fServerSignature;
+        if (signature.fAlgorithm != info.signatureAlgorithmUri)
+            throw uaConnectionException("it signs with \"" + signature.fAlgorithm + "\" instead of " +
+                                        info.signatureAlgorithmUri);
+        Bytes data = request.fClientCertificate;
+        data.insert(data.end(), request.fClientNonce.begin(), request.fClientNonce.end());
+        const TX509Certificate server = TX509Certificate::Load(fEndpoint.fServerCertificate);
+        if (!RsaPublicKeyProblem(server.fPublicKey, RsaKeyBits(policy)).empty() ||
+            !RsaVerify(server.fPublicKey, info.signPadding, info.signHash, data, signature.fSignature))
+            throw uaConnectionException("its signature over our certificate and nonce does not verify");
+    } catch (const Exception& e) {
+        throw uaConnectionException(std::string("UA Error CreateSession: the server did not prove its identity: ") +
+                                    e.what());
+    }
+}
+
 void TVelaUAClient::LoadClientCertificate() {
     TuaKeypair keys;
     if (OnGetCertificate && OnGetCertificate(keys.fPrivateKey, keys.fPublicKey)) {
@@ -280,6 +340,17 @@ void TVelaUAClient::LoadClientCertificate() {
         keys.fPublicKey = std::move(*certificate);
     } else {
         keys = SecurityKeypair;
+    }
+    if (keys.IsEmpty() && !ServerTrust.store.empty()) {
+        // no certificate given: the application's own from the store, made on first use
+        TOwnCertificateRequest request;
+        request.applicationName = ClientName;
+        request.hostName = LocalHostName();
+        request.applicationUri = "urn:" + request.hostName + ":VelaUA:" + ClientName;
+        const TOwnCertificate own = LoadOrCreateOwnCertificate(TCertificateStore(ServerTrust.store), request);
+        if (own.made) Log(3, 5, "A new application certificate was made: " + own.certificatePath);
+        keys.fPublicKey = own.certificate;
+        keys.fPrivateKey = own.privateKey;
     }
     if (keys.IsEmpty()) throw Exception("OPC UA security: public or private key not defined");
     clientKeys_ = std::move(keys);
@@ -312,6 +383,7 @@ void TVelaUAClient::CreateSessionStep() {
     call.CallSync();
     if (!call.Response) throw uaConnectionException("UA Error CreateSession: no response");
     fSessionResponse = std::move(call.Response);
+    if (secured) VerifyServerSignature(request);
     requests_.SetAuthenticationToken(fSessionResponse->fAuthenticationToken);
 }
 
@@ -420,6 +492,8 @@ std::pair<Bytes, std::string> TVelaUAClient::EncryptUserPassword(const std::stri
     }
     const TuaSecurePolicy chosen = uaSecurityPolicies::StringToUaSecurityPolicy(uri);
     if (!uaSecurityPolicies::HasSecurityPolicy(chosen)) throw Exception("Unsupported security policy: " + uri);
+    // the secret goes only to a server whose certificate is trusted
+    if (!TrustServerCertificate(true)) throw Exception("The server's certificate is not trusted: the password is not sent");
     secret.insert(secret.end(), fSessionResponse->fServerNonce.begin(), fSessionResponse->fServerNonce.end());
     Bytes plain(4);
     const auto length = static_cast<uint32_t>(secret.size());

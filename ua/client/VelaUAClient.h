@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/FileData.h"
+#include "ua/client/ServerTrust.h"
 #include "ua/transport/uaRequestDispatch.h"
 #include "ua/transport/uaStackClient.h"
 
@@ -83,10 +84,15 @@ public:
     // A user password goes out only encrypted, to the server's certificate or inside an encrypted
     // channel; true lets it go in clear text where the server asks for that (logged as a warning).
     bool AllowClearTextPassword = false;
+    // Which server certificates are trusted: checked before a secured channel opens and before a
+    // user secret is encrypted for the server.
+    TServerTrustSettings ServerTrust;
     static constexpr const char* Version = "1.28";
 
     std::function<void(const std::string& reason)> OnServerShutdown;
     std::function<void()> OnConnect, OnDisconnect;
+    // Has the last word on the server's certificate where installed: ServerCertificateVerdict()
+    // tells what the store's check found.
     std::function<bool(const std::vector<uint8_t>& serverCertificate)> OnTrustCertificate;
     // Supplies the client's private key (PEM) and certificate (DER); false leaves them to the
     // executable's resources "VelaPrivateKey" and "VelaPublicCertificate", else to SecurityKeypair.
@@ -108,6 +114,7 @@ public:
     const std::string& SessionName() const { return sessionName_; }
     const std::string& UserTokenPolicyUri() const { return fSecurityPolicyUri; }
     uint32_t Renewals() const { return renewals_; }
+    const security::TCertificateVerdict& ServerCertificateVerdict() const { return verdict_; }
 
     // --- general services
     std::vector<std::string> GetNamespaceArray();
@@ -141,6 +148,10 @@ private:
     void OpenChannel(bool secure);
     bool SelectEndpoint();
     void LoadClientCertificate();
+    // Judges the endpoint's certificate once per connect where check is set (the event handler,
+    // where installed, has the last word); false when the handler says no, raises on a refusal.
+    bool TrustServerCertificate(bool check);
+    void VerifyServerSignature(const uaCreateSessionRequest& request);
     void CreateSessionStep();
     void ActivateSessionStep();
     uaExtensionObject CreateUserIdentityToken();
@@ -165,6 +176,8 @@ private:
     uaEndpointDescription fEndpoint{};
     bool haveEndpoint_ = false;
     TuaKeypair clientKeys_;  // the application instance key and certificate in use
+    security::TCertificateVerdict verdict_;
+    bool certificateJudged_ = false;
     std::string fSecurityPolicyUri;
     std::string userTokenPolicyUri_;  // the chosen token policy's own URI
     std::unique_ptr<uaCreateSessionResponse> fSessionResponse;

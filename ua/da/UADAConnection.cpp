@@ -84,6 +84,11 @@ void TVelaUAConnection::ConnectBase(const std::string& clientName, const std::st
     client.AllowClearTextPassword = integer("ua-cleartextpassword", 0) != 0;
     if (!OptionValue(options, "ua-timeout").empty()) client.Requests().fTimeout = integer("ua-timeout", 10000);
     if (!OptionValue(options, "ua-timeoutconnect").empty()) client.TimeoutConnect = integer("ua-timeoutconnect", 10000);
+    // the certificate store, and 0 (only what it trusts), 1 (trust on first use) or 2 (accept any)
+    client.ServerTrust.store = OptionValue(options, "ua-pki");
+    const int32_t trust = integer("ua-trust", 0);
+    if (trust < 0 || trust > 2) throw Exception("ua-trust " + std::to_string(trust) + " is out of range (0..2)");
+    client.ServerTrust.mode = static_cast<TServerTrust>(trust);
     fPrivateKeyFile = OptionValue(options, "ua-pkey-file");
     fPublicKeyFile = OptionValue(options, "ua-cert-file");
     const std::string user = OptionValue(options, "ua-user"), pass = OptionValue(options, "ua-pass");

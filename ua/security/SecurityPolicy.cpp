@@ -12,6 +12,7 @@ constexpr char kRsaOaep[] = "http://www.w3.org/2001/04/xmlenc#rsa-oaep";
 constexpr char kRsaOaepSha256[] = "http://opcfoundation.org/UA/security/rsa-oaep-sha2-256";
 constexpr char kRsaSha1[] = "http://www.w3.org/2000/09/xmldsig#rsa-sha1";
 constexpr char kRsaSha256[] = "http://www.w3.org/2001/04/xmldsig-more#rsa-sha256";
+constexpr char kRsaPssSha256[] = "http://opcfoundation.org/UA/security/rsa-pss-sha2-256";
 
 using H = THashAlgorithm;
 using P = TRSAPadding;
@@ -30,7 +31,7 @@ const PolicyInfo kPolicies[] = {
     {"http://opcfoundation.org/UA/SecurityPolicy#Aes128_Sha256_RsaOaep", P::rpOAEP, H::SHA1, P::rpPKCS, H::SHA256,
      H::SHA256, 32, 32, 16, S::saAES128, 16, 32, kRsaOaep, kRsaSha256},
     {"http://opcfoundation.org/UA/SecurityPolicy#Aes256_Sha256_RsaPss", P::rpOAEP, H::SHA256, P::rpPSS, H::SHA256,
-     H::SHA256, 32, 32, 32, S::saAES256, 16, 32, kRsaOaepSha256, kRsaSha256},
+     H::SHA256, 32, 32, 32, S::saAES256, 16, 32, kRsaOaepSha256, kRsaPssSha256},
 };
 
 }  // namespace

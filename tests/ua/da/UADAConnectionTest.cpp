@@ -34,6 +34,7 @@ TEST_F(DAConnection, SecurityAndUserFromTheConnectionOptions) {
     client->SetParam("ua-securitypolicy", "5");  // Aes128_Sha256_RsaOaep
     client->SetParam("ua-cert-file", KeyPath("cert2048.der"));
     client->SetParam("ua-pkey-file", KeyPath("key2048.pem"));
+    client->SetParam("ua-pki", TrustStore());
     client->SetParam("ua-usermode", "1");
     client->SetParam("ua-user", "operator");
     client->SetParam("ua-pass", "secret");

@@ -25,6 +25,11 @@ struct CliRun {
 // Runs vela_cli with the arguments (shell words); a command line that starts with an environment
 // setting names the program itself.
 CliRun RunCli(const std::string& arguments) {
+    // the user's own certificate store stays untouched: the program's default goes to a scratch folder
+    static const bool isolated = [] {
+        return setenv("XDG_CONFIG_HOME", (::testing::TempDir() + "vela-cli-config-" + std::to_string(getpid())).c_str(), 1) == 0;
+    }();
+    (void)isolated;
     CliRun run;
     const std::string command =
         arguments.find('=') < arguments.find(' ') ? arguments : std::string(VELA_CLI) + " " + arguments;
@@ -119,10 +124,15 @@ TEST_F(VelaCli, StatusReadWriteAndSubscribe) {
 
 // The password can stay off the command line: it comes from the environment (or the terminal).
 TEST_F(VelaCli, PasswordFromTheEnvironment) {
-    EXPECT_NE(RunCli("VELA_PASSWORD=secret " + std::string(VELA_CLI) + " " + url_ + " --user operator status")
+    // the password goes encrypted for the server's certificate, which has to be trusted
+    const std::string pki = " --pki " + TrustStore();
+    EXPECT_NE(RunCli("VELA_PASSWORD=secret " + std::string(VELA_CLI) + " " + url_ + pki + " --user operator status")
                   .output.find("state:       Running"),
               std::string::npos);
-    const CliRun wrong = RunCli(url_ + " --user operator --password wrong status");
+    const CliRun untrusted = RunCli(url_ + " --user operator --password secret status");
+    EXPECT_NE(untrusted.output.find("is not trusted"), std::string::npos) << untrusted.output;
+    EXPECT_NE(untrusted.output.find("vela_cli URL trust shows the certificate"), std::string::npos) << untrusted.output;
+    const CliRun wrong = RunCli(url_ + pki + " --user operator --password wrong status");
     EXPECT_NE(wrong.output.find("error: cannot connect"), std::string::npos) << wrong.output;
     EXPECT_NE(wrong.output.find("0x801F0000 BadUserAccessDenied"), std::string::npos) << wrong.output;
     EXPECT_EQ(wrong.exit, 3);
@@ -155,7 +165,7 @@ TEST(VelaCliUsage, RefusalsBeforeConnecting) {
         {url + " status --proxy http://127.0.0.1:99999", "--proxy: Proxy error: bad port"},
         {url + " write x", "write needs an item id and a value"},
         {url + " read", "read needs at least one item id (or --items FILE)"},
-        {url + " status --mode sign", "--mode sign needs the client's certificate: --cert FILE --key FILE"},
+        {url + " trust x", "trust takes no operands, not 'x'"},
         {url + " status --mode sign --cert /no/such.der --key /no/such.pem", "--cert: cannot read the file /no/such.der"},
         {url + " status --user-cert " + KeyPath("cert2048.der") + " --user-key /no/such.pem",
          "--user-key: cannot read the file /no/such.pem"},

@@ -63,6 +63,7 @@ protected:
             ~Folder() {
                 std::error_code ignored;
                 std::filesystem::remove_all(path, ignored);
+                std::filesystem::remove_all(path + "-client", ignored);
             }
         };
         static const Folder folder{::testing::TempDir() + "vela-ua-pki-" + std::to_string(getpid())};
@@ -109,9 +110,21 @@ protected:
         return endpoints.at(0).fServerCertificate;
     }
 
+    // A certificate store that trusts the test server, as an administrator would set one up.
+    static std::string TrustStore() {
+        static const std::string root = [] {
+            const std::string folder = PkiFolder() + "-client";
+            const security::TCertificateStore store(folder);
+            store.Add(security::TStoreFolder::TrustedCerts, security::TX509Certificate::Load(ServerCertificate()));
+            return folder;
+        }();
+        return root;
+    }
+
     // A client of the test server with our key pair and the given security.
     static void Configure(TVelaUAClient& client, security::TuaSecurePolicy policy, security::TuaSecureMode mode) {
         client.Url = url_;
+        client.ServerTrust.store = TrustStore();
         client.SecurityPolicy = policy;
         client.SecurityMode = mode;
         client.SecurityKeypair.fPublicKey = ReadFile("cert2048.der");

@@ -64,6 +64,7 @@ TEST_F(IdentityFiles, ClientKeysFromTheCertificateEvent) {
     client.Url = url_;
     client.SecurityPolicy = TuaSecurePolicy::uaSPAes256_Sha256_RsaPss;
     client.SecurityMode = TuaSecureMode::uaSSignAndEncrypt;
+    client.ServerTrust.mode = TServerTrust::AcceptAny;  // and no store, so no certificate of its own
     int asked = 0;
     bool supply = false;
     client.OnGetCertificate = [&](std::vector<uint8_t>& key, std::vector<uint8_t>& certificate) {

@@ -378,6 +378,7 @@ TEST_P(SecuredSessions, ConnectReadWriteBrowseSubscribe) {
 TEST_F(NodeOpcuaServer, WrongPasswordFailsTheConnect) {
     TVelaUAClient client;
     client.Url = url_;
+    client.ServerTrust.store = TrustStore();  // the password is encrypted for the server's certificate
     client.UserLogin.SetUser("operator", "wrong");
     try {
         client.SetActive(true);
