@@ -14,6 +14,7 @@
 #include "app/OptionFileSave.h"
 #include "app/UserMessages.h"
 #include "app/resource.h"
+#include "base/Text.h"
 #include "base/Utf.h"
 #include "base/Win32MainThread.h"
 #include "toolkit/ConnectionOptions.h"
