@@ -192,9 +192,16 @@ int AdministerCertificates(StartMode mode, const std::vector<std::wstring>& oper
                 const auto certificates = store.Certificates(folder);
                 Print(stdout, std::string(title) + " in " + store.Folder(folder) + ": " +
                                   std::to_string(certificates.size()) + "\n");
-                for (const auto& c : certificates)
-                    Print(stdout, "  " + c.ThumbprintHEX() + "  " + ua::security::NameText(c.fSubject) + "  " +
-                                      c.ApplicationUri() + "\n");
+                for (const auto& c : certificates) {
+                    std::string uri;
+                    try {
+                        uri = ua::security::PrintableText(c.ApplicationUri());
+                    } catch (const std::exception&) {
+                        uri = "(names that do not parse)";
+                    }
+                    Print(stdout, "  " + c.ThumbprintHEX() + "  " +
+                                      ua::security::PrintableText(ua::security::NameText(c.fSubject)) + "  " + uri + "\n");
+                }
             }
         }
         return 0;

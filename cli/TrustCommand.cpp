@@ -67,12 +67,13 @@ std::string AddressText(const Bytes& address) {
 }
 
 void Show(const TX509Certificate& c) {
-    std::cout << "subject:         " << NameText(c.fSubject) << "\n"
-              << "issuer:          " << NameText(c.fIssuer) << "\n"
+    // what a server wrote goes to the terminal only as plain characters
+    std::cout << "subject:         " << PrintableText(NameText(c.fSubject)) << "\n"
+              << "issuer:          " << PrintableText(NameText(c.fIssuer)) << "\n"
               << "valid:           " << DateText(c.notBefore) << " to " << DateText(c.notAfter) << "\n"
-              << "application URI: " << c.ApplicationUri() << "\n";
+              << "application URI: " << PrintableText(c.ApplicationUri()) << "\n";
     std::string names;
-    for (const std::string& dns : c.DnsNames()) names += (names.empty() ? "" : ", ") + dns;
+    for (const std::string& dns : c.DnsNames()) names += (names.empty() ? "" : ", ") + PrintableText(dns);
     for (const Bytes& ip : c.IpAddresses()) names += (names.empty() ? "" : ", ") + AddressText(ip);
     std::cout << "host names:      " << names << "\n"
               << "key:             RSA " << c.fPublicKey.SizeBits() << " bits\n"
@@ -130,7 +131,11 @@ int RunTrustCommand(const Arguments& args) {
         std::cerr << "error: the server's certificate " << verdict.reason << std::endl;
         return 1;
     }
-    Show(verdict.certificate);
+    try {
+        Show(verdict.certificate);
+    } catch (const Exception& e) {  // a name that does not parse: the verdict says why
+        std::cout << "(the certificate's names do not parse: " << e.what() << ")" << std::endl;
+    }
     std::cout << "store:           " << store.Root() << "\n";
     if (verdict.Good()) {
         std::cout << "verdict:         trusted" << std::endl;

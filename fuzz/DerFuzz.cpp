@@ -6,6 +6,7 @@
 #include <span>
 
 #include "base/Exception.h"
+#include "ua/security/CertificateValidation.h"
 #include "ua/security/X509.h"
 
 namespace {
@@ -48,6 +49,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         (void)cert.ToString();
         (void)cert.isSelfIssued();
     } catch (const vela::Exception&) {
+    }
+    // a server's certificate chain, judged against an empty store as a client would
+    try {
+        for (const TX509Certificate& link : LoadCertificateChain(bytes)) {
+            (void)link.DnsNames();
+            (void)link.IpAddresses();
+            (void)link.KeyUsage();
+            (void)link.IsCA();
+        }
+    } catch (const vela::Exception&) {
+    }
+    TCertificateCheckContext context;
+    context.policy = TuaSecurePolicy::uaSPBasic256Sha256;
+    context.applicationUri = "urn:fuzz";
+    context.hostName = "localhost";
+    const TCertificateVerdict verdict = ValidateCertificate(TCertificateStore(), bytes, context);
+    Check(verdict.status != 0);  // nothing is trusted
+    if (!verdict.certificate.fRawData.empty()) {
+        try {
+            (void)RevocationListNames(bytes, verdict.certificate, verdict.certificate.fSerialNumber);
+        } catch (const vela::Exception&) {
+        }
     }
     try {
         (void)LoadPrivateKey(bytes);

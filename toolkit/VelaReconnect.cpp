@@ -63,9 +63,9 @@ void TVelaReconnector::Run() {
             try {
                 TcpSocket::Connect(host_, port_, kProbeTimeoutMs).Close();
             } catch (const std::exception&) {
-                // not there yet: wait longer
-                std::lock_guard lock(mutex_);
-                pauseMs_ = std::min(pauseMs_ * 2, kLongestPauseMs);
+                // Not there yet. A probe costs the server nothing, so probing goes on at the
+                // shortest pause: a server that comes back is found within it. Only attempts,
+                // which cost it a session, back off.
                 continue;
             }
         }

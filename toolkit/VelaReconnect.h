@@ -1,7 +1,7 @@
 #pragma once
-// Bringing a lost connection back: a thread of its own waits with growing pauses and probes the
-// server's address (so that the owning thread never waits on a host that does not answer), then
-// asks the owner to connect; the owner says how that went.
+// Bringing a lost connection back: a thread of its own probes the server's address every pause
+// (so that the owning thread never waits on a host that does not answer), then asks the owner to
+// connect; the owner says how that went. Failed attempts make the pauses grow.
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>

@@ -74,6 +74,29 @@ check "a DA client creates both virtual servers by ProgID" bash -c "'$root/tools
     cat '$scratch/probe'; [ \$(grep -c 'created, state 1.* = -\\?[0-9]* quality 0xC0' '$scratch/probe') = 2 ]"
 timeout 20 "$root/tools/wine-run.sh" "$gateway" /stop >/dev/null 2>&1
 
+# Trust: an encrypted server whose certificate the store beside the gateway does not know is
+# refused and its certificate kept in rejected/ until an administrator trusts it; the gateway
+# makes its own certificate on first use.
+probe_secured() {
+    "$root/tools/wine-run.sh" "$probe" 'Vela.Test.S=ns=1;s=Demo.Static.Scalars.Int32' | tr -d '\r' >"$scratch/probe"
+    cat "$scratch/probe"
+    timeout 20 "$root/tools/wine-run.sh" "$gateway" /stop >/dev/null 2>&1
+    grep -q 'created, state 1.* = -\?[0-9]* quality 0xC0' "$scratch/probe"
+}
+check "/AddServer adds an encrypted server without a certificate of its own" run_gateway /AddServer \
+    "caption=Line S" name=Vela.Test.S "url=$VELA_UA_URL" securitymode=SignAndEncrypt
+probe_refused() { ! probe_secured; }
+check "an unknown server certificate refuses the connection" probe_refused
+check "... and the gateway has made its own certificate" bash -c "ls '$install/pki/own/certs/'*.der"
+thumbprint=$(run_gateway /ListCertificates 2>/dev/null | tr -d '\r' | sed -n '/^Rejected/,/^Trusted/s/^  \([0-9A-F]\{40\}\) .*/\1/p' | head -1)
+check "/ListCertificates shows the rejected certificate" test -n "$thumbprint"
+check "/TrustCertificate of an unknown thumbprint fails" fails_with "No rejected certificate" \
+    run_gateway /TrustCertificate 0011223344556677889900112233445566778899
+check "/TrustCertificate trusts the rejected one" run_gateway /TrustCertificate "$thumbprint"
+check "... it is in trusted/ now" bash -c "ls '$install/pki/trusted/certs/' | grep -q '$thumbprint'"
+check "a DA client reads through the encrypted server" probe_secured
+check "/RemoveServer removes the encrypted server" run_gateway /RemoveServer Vela.Test.S
+
 # Refusals leave the file as it was.
 cp "$dat" "$scratch/before"
 check "a class id listed twice is refused" fails_with "is used by an earlier server" \

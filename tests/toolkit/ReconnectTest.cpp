@@ -80,6 +80,26 @@ TEST(Reconnector, AttemptsWhenTheAddressAnswersUntilStopped) {
     EXPECT_FALSE(reconnector.Running());
 }
 
+// Failed probes do not lengthen the pauses: a server back after a long absence is found soon.
+TEST(Reconnector, AServerBackAfterLongIsFoundWithinAPause) {
+    std::atomic<int> attempts{0};
+    TVelaReconnector reconnector([&] { ++attempts; });
+    uint16_t port = 0;
+    {
+        TcpListener probe;
+        port = probe.Port();
+    }
+    reconnector.Start("127.0.0.1", port);
+    std::this_thread::sleep_for(std::chrono::milliseconds(3 * TVelaReconnector::kLongestPauseMs));
+    TcpListener listening(port);
+    const auto back = std::chrono::steady_clock::now();
+    while (attempts.load() == 0 && std::chrono::steady_clock::now() - back < 10s) std::this_thread::sleep_for(10ms);
+    EXPECT_EQ(attempts.load(), 1);
+    EXPECT_LE(std::chrono::steady_clock::now() - back,
+              std::chrono::milliseconds(TVelaReconnector::kFirstPauseMs + 400));
+    reconnector.Stop();
+}
+
 // Without a port to probe every pause ends in an attempt, and the pauses grow.
 TEST(Reconnector, WithoutAPortThePausesGrow) {
     std::mutex mutex;

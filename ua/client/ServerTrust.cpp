@@ -18,7 +18,7 @@ std::string Hex32(uint32_t code) {
 }
 
 std::string Describe(const TX509Certificate& certificate) {
-    const std::string name = certificate.CommonName();
+    const std::string name = PrintableText(certificate.CommonName());
     return "The server certificate" + (name.empty() ? std::string() : " \"" + name + "\"") + " (thumbprint " +
            certificate.ThumbprintHEX() + ")";
 }
@@ -64,26 +64,37 @@ TCertificateVerdict CheckServerCertificate(const TServerTrustSettings& settings,
     if (store.IsEmpty()) Refuse(verdict, "No certificate store is configured to trust it in");
     const TX509Certificate& unknown = verdict.certificate;
     if (settings.mode == TServerTrust::TrustOnFirstUse) {
-        // first use only: a server that comes with another certificate than the one trusted is refused
-        const auto trusted = store.Certificates(TStoreFolder::TrustedCerts);
-        const bool known = std::any_of(trusted.begin(), trusted.end(), [&](const TX509Certificate& t) {
-            return !unknown.ApplicationUri().empty() && t.ApplicationUri() == unknown.ApplicationUri();
-        });
-        if (!known) {
-            const std::string path = store.Add(TStoreFolder::TrustedCerts, unknown);
-            TCertificateVerdict second = ValidateCertificate(store, certificate, context);
-            if (seen) *seen = second;
-            if (second.Good()) {
-                if (log) log(Describe(unknown) + " is trusted on first use: " + path);
-                return second;
+        // first use only: a server that comes with another certificate than the one trusted is
+        // refused, and so is one that names no application or would trust others (a CA)
+        const auto uriOf = [](const TX509Certificate& c) {
+            try {
+                return c.ApplicationUri();
+            } catch (const Exception&) {
+                return std::string();
             }
-            std::error_code ignored;
-            std::filesystem::remove(PathFromUtf8(path), ignored);
-            Refuse(second, "");
+        };
+        const auto trusted = store.Certificates(TStoreFolder::TrustedCerts);
+        const std::string uri = uriOf(unknown);
+        const bool known = std::any_of(trusted.begin(), trusted.end(),
+                                       [&](const TX509Certificate& t) { return uriOf(t) == uri; });
+        bool authority = true;
+        try {
+            authority = unknown.IsCA();
+        } catch (const Exception&) {
+        }
+        if (!known && !uri.empty() && !authority) {
+            TCertificateCheckContext probation = context;
+            probation.alsoTrusted.push_back(unknown);
+            TCertificateVerdict second = ValidateCertificate(store, certificate, probation);
+            if (seen) *seen = second;
+            if (!second.Good()) Refuse(second, "");
+            const std::string path = store.Add(TStoreFolder::TrustedCerts, unknown);
+            if (log) log(Describe(unknown) + " is trusted on first use: " + path);
+            return second;
         }
     }
     const std::string path = store.Add(TStoreFolder::RejectedCerts, unknown);
-    if (log) log(Describe(unknown) + " is rejected, subject " + NameText(unknown.fSubject) + ": " + path);
+    if (log) log(Describe(unknown) + " is rejected, subject " + PrintableText(NameText(unknown.fSubject)) + ": " + path);
     Refuse(verdict, "It was put in " + store.Folder(TStoreFolder::RejectedCerts) +
                         "; to trust it, move it to " + store.Folder(TStoreFolder::TrustedCerts));
 }

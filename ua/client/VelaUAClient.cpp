@@ -187,6 +187,8 @@ void TVelaUAClient::Connect() {
         fSecurityPolicyUri.clear();
         certificateJudged_ = false;
         verdict_ = {};
+        verdict_.status = kBadCertificateUntrusted;
+        verdict_.reason = "was not checked";
         requests_.SetServerShutdown(false);
         if (Active()) throw uaConnectionException("TCP Error (UA): already connected");
         if (ModeValue(SecurityMode) > 1) LoadClientCertificate();
@@ -203,7 +205,7 @@ void TVelaUAClient::Connect() {
             if (SelectEndpoint()) {
                 Disconnect(false, true);
                 requests_.SetServerShutdown(false);
-                if (!TrustServerCertificate(ModeValue(SecurityMode) > 1)) {
+                if (!TrustServerCertificate(ModeValue(SecurityMode) > 1, SecurityPolicy)) {
                     Disconnect(true, channelOpen_);
                     return;
                 }
@@ -212,6 +214,10 @@ void TVelaUAClient::Connect() {
                 StartRenewTimer(true);
                 StartStatusTimer();
                 SelectEndpoint();
+                // the secured channel's endpoint must offer the certificate judged before
+                if (certificateJudged_ && fEndpoint.fServerCertificate != judgedCertificate_)
+                    throw uaConnectionException("UA Error: the server's certificate on its secured endpoint is not "
+                                                "the one it offered before");
             }
             CreateSessionStep();
             ActivateSessionStep();
@@ -275,15 +281,14 @@ bool TVelaUAClient::SelectEndpoint() {
     return wantedMode != 1 || ComparableUrl(fEndpoint.fEndpointUrl) != ComparableUrl(Url);
 }
 
-bool TVelaUAClient::TrustServerCertificate(bool check) {
+bool TVelaUAClient::TrustServerCertificate(bool check, TuaSecurePolicy policy) {
     if (certificateJudged_) return true;
     std::string refusal;
     if (check && ServerTrust.mode == TServerTrust::AcceptAny) {
         Log(3, 5, "Warning: the server's certificate is accepted unchecked");
     } else if (check) {
         TCertificateCheckContext context;
-        context.policy = uaSecurityPolicies::StringToUaSecurityPolicy(fEndpoint.fSecurityPolicyUri);
-        if (!uaSecurityPolicies::HasSecurityPolicy(context.policy)) context.policy = SecurityPolicy;
+        context.policy = policy;
         context.applicationUri = fEndpoint.fServer.fApplicationUri;
         context.hostName = UrlHost(Url);
         try {
@@ -298,10 +303,12 @@ bool TVelaUAClient::TrustServerCertificate(bool check) {
         if (!OnTrustCertificate(fEndpoint.fServerCertificate)) return false;
     } else if (!refusal.empty()) {
         throw uaConnectionException(refusal);
-    } else if (!check) {
-        return true;  // not judged yet: a user secret for the server still waits for it
     }
-    certificateJudged_ = true;
+    // unchecked, the certificate still waits for its check before a user secret goes to it
+    if (check) {
+        certificateJudged_ = true;
+        judgedCertificate_ = fEndpoint.fServerCertificate;
+    }
     return true;
 }
 
@@ -493,7 +500,7 @@ std::pair<Bytes, std::string> TVelaUAClient::EncryptUserPassword(const std::stri
     const TuaSecurePolicy chosen = uaSecurityPolicies::StringToUaSecurityPolicy(uri);
     if (!uaSecurityPolicies::HasSecurityPolicy(chosen)) throw Exception("Unsupported security policy: " + uri);
     // the secret goes only to a server whose certificate is trusted
-    if (!TrustServerCertificate(true)) throw Exception("The server's certificate is not trusted: the password is not sent");
+    if (!TrustServerCertificate(true, chosen)) throw Exception("The server's certificate is not trusted: the password is not sent");
     secret.insert(secret.end(), fSessionResponse->fServerNonce.begin(), fSessionResponse->fServerNonce.end());
     Bytes plain(4);
     const auto length = static_cast<uint32_t>(secret.size());

@@ -150,7 +150,7 @@ private:
     void LoadClientCertificate();
     // Judges the endpoint's certificate once per connect where check is set (the event handler,
     // where installed, has the last word); false when the handler says no, raises on a refusal.
-    bool TrustServerCertificate(bool check);
+    bool TrustServerCertificate(bool check, security::TuaSecurePolicy policy);
     void VerifyServerSignature(const uaCreateSessionRequest& request);
     void CreateSessionStep();
     void ActivateSessionStep();
@@ -178,6 +178,7 @@ private:
     TuaKeypair clientKeys_;  // the application instance key and certificate in use
     security::TCertificateVerdict verdict_;
     bool certificateJudged_ = false;
+    std::vector<uint8_t> judgedCertificate_;
     std::string fSecurityPolicyUri;
     std::string userTokenPolicyUri_;  // the chosen token policy's own URI
     std::unique_ptr<uaCreateSessionResponse> fSessionResponse;

@@ -25,7 +25,7 @@ std::vector<fs::path> FilesOf(const fs::path& folder, std::initializer_list<cons
     std::vector<fs::path> files;
     std::error_code error;
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        if (files.size() == kMostFiles) break;
+        if (files.size() == kMostFiles * 4) break;  // a folder full of strangers: the first by name are taken
         std::error_code ignored;
         if (!it->is_regular_file(ignored) || it->file_size(ignored) > kLargestFile) continue;
         const std::string extension = Lower(Utf8FromPath(it->path().extension()));
@@ -33,6 +33,7 @@ std::vector<fs::path> FilesOf(const fs::path& folder, std::initializer_list<cons
             files.push_back(it->path());
     }
     std::sort(files.begin(), files.end());
+    if (files.size() > kMostFiles) files.resize(kMostFiles);
     return files;
 }
 
@@ -146,6 +147,22 @@ bool TCertificateStore::Contains(TStoreFolder folder, const TX509Certificate& ce
 
 std::string TCertificateStore::Add(TStoreFolder folder, const TX509Certificate& certificate) const {
     Create();
+    if (folder == TStoreFolder::RejectedCerts) {
+        // servers that change their certificate on every connect must not fill the disk: the
+        // oldest refusals go first
+        constexpr size_t kMostRejected = 100;
+        std::vector<std::pair<fs::file_time_type, fs::path>> kept;
+        std::error_code error;
+        for (fs::directory_iterator it(Path(folder), error), end; !error && it != end; it.increment(error)) {
+            std::error_code ignored;
+            kept.emplace_back(it->last_write_time(ignored), it->path());
+        }
+        std::sort(kept.begin(), kept.end());
+        for (size_t i = 0; i + kMostRejected <= kept.size(); ++i) {
+            std::error_code ignored;
+            fs::remove(kept[i].second, ignored);
+        }
+    }
     const fs::path path = Path(folder) / PathFromUtf8(StoreFileName(certificate));
     WriteFileReplacing(path, certificate.fRawData);
     return Utf8FromPath(path);

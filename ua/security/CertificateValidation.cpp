@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "base/Exception.h"
+#include "ua/security/CertificateBuilder.h"
 
 namespace vela::ua::security {
 namespace {
@@ -72,8 +73,19 @@ bool DnsNameMatches(const std::string& pattern, const std::string& host) {
     return dot != std::string::npos && dot > 0 && h.substr(dot) == p.substr(1);
 }
 
+// An IPv4 or IPv6 literal (a zone id after "%" left out) as the bytes a certificate holds.
+std::optional<Bytes> IpLiteral(const std::string& host) {
+    if (auto v4 = Ipv4(host)) return v4;
+    if (host.find(':') == std::string::npos) return std::nullopt;
+    try {
+        return IpAddressBytes(host.substr(0, host.find('%')));
+    } catch (const Exception&) {
+        return std::nullopt;
+    }
+}
+
 bool NamesHost(const TX509Certificate& certificate, const std::string& host) {
-    if (const auto address = Ipv4(host)) {
+    if (const auto address = IpLiteral(host)) {
         const auto addresses = certificate.IpAddresses();
         return std::find(addresses.begin(), addresses.end(), *address) != addresses.end();
     }
@@ -81,6 +93,50 @@ bool NamesHost(const TX509Certificate& certificate, const std::string& host) {
     return std::any_of(names.begin(), names.end(), [&](const std::string& name) { return DnsNameMatches(name, host); });
 }
 
+
+constexpr char kServerAuth[] = "1.3.6.1.5.5.7.3.1";
+
+// The extensions this check understands; a critical one it does not know refuses the certificate.
+bool KnownExtension(const std::string& oid) {
+    static const char* const kKnown[] = {
+        "2.5.29.15",  // keyUsage
+        "2.5.29.17",  // subjectAltName
+        "2.5.29.19",  // basicConstraints
+        "2.5.29.37",  // extKeyUsage
+        "2.5.29.14",  // subjectKeyIdentifier
+        "2.5.29.35",  // authorityKeyIdentifier
+        "2.5.29.31",  // cRLDistributionPoints
+        "2.5.29.32",  // certificatePolicies
+        "1.3.6.1.5.5.7.1.1",  // authorityInfoAccess
+    };
+    return std::any_of(std::begin(kKnown), std::end(kKnown), [&](const char* known) { return oid == known; });
+}
+
+// The extended key usages, empty without the extension.
+std::vector<std::string> ExtendedKeyUsages(const TX509Certificate& certificate) {
+    std::vector<std::string> usages;
+    if (const TExtension* e = certificate.Extension("2.5.29.37")) {
+        DERReader r(e->fextnValue);
+        DERReader list = r.Take(0x30);
+        while (!list.AtEnd()) usages.push_back(list.ReadOID());
+    }
+    return usages;
+}
+
+// basicConstraints' pathLenConstraint, when given.
+std::optional<uint64_t> PathLength(const TX509Certificate& certificate) {
+    const TExtension* e = certificate.Extension("2.5.29.19");
+    if (!e) return std::nullopt;
+    DERReader r(e->fextnValue);
+    DERReader constraints = r.Take(0x30);
+    if (constraints.isNext(0x01)) constraints.ReadValue(0x01);
+    if (!constraints.isNext(0x02)) return std::nullopt;
+    const Bytes value = constraints.ReadInteger();
+    if (value.size() > 2) return UINT64_MAX;
+    uint64_t length = 0;
+    for (uint8_t b : value) length = length << 8 | b;
+    return length;
+}
 
 class Validation {
 public:
@@ -96,25 +152,36 @@ public:
         }
         verdict_.certificate = sent.front();
         trusted_ = store_.Certificates(TStoreFolder::TrustedCerts);
+        trusted_.insert(trusted_.end(), context_.alsoTrusted.begin(), context_.alsoTrusted.end());
         candidates_ = trusted_;
         for (auto& issuer : store_.Certificates(TStoreFolder::IssuerCerts)) candidates_.push_back(std::move(issuer));
         for (size_t i = 1; i < sent.size(); ++i) candidates_.push_back(sent[i]);
 
-        if (!BuildPath()) return verdict_;
-        if (!CheckPolicy()) return verdict_;
-        if (!CheckTrust()) return verdict_;
-        if (!CheckValidity()) return verdict_;
-        if (!context_.hostName.empty() && !NamesHost(Leaf(), context_.hostName))
-            return Refuse(kBadCertificateHostNameInvalid, "does not name the host " + context_.hostName);
-        if (!context_.applicationUri.empty() && Leaf().ApplicationUri() != context_.applicationUri)
-            return Refuse(kBadCertificateUriInvalid, "names the application \"" + Leaf().ApplicationUri() +
-                                                         "\", the server says it is \"" + context_.applicationUri + "\"");
-        if (!CheckUsage()) return verdict_;
-        CheckRevocation();
+        try {
+            Checks();
+        } catch (const Exception& e) {  // an extension that does not parse
+            Refuse(kBadCertificateInvalid, std::string("does not parse (") + e.what() + ")");
+        }
         return verdict_;
     }
 
 private:
+    void Checks() {
+        if (!BuildPath() || !CheckPolicy() || !CheckTrust() || !CheckValidity()) return;
+        if (!context_.hostName.empty() && !NamesHost(Leaf(), context_.hostName)) {
+            Refuse(kBadCertificateHostNameInvalid, "does not name the host " + PrintableText(context_.hostName));
+            return;
+        }
+        if (!context_.applicationUri.empty() && Leaf().ApplicationUri() != context_.applicationUri) {
+            Refuse(kBadCertificateUriInvalid, "names the application \"" + PrintableText(Leaf().ApplicationUri()) +
+                                                  "\", the server says it is \"" +
+                                                  PrintableText(context_.applicationUri) + "\"");
+            return;
+        }
+        if (CheckUsage()) CheckRevocation();
+    }
+
+
     const TX509Certificate& Leaf() const { return path_.front(); }
 
     TCertificateVerdict Refuse(uint32_t status, const std::string& reason) {
@@ -141,7 +208,7 @@ private:
                     Refuse(kBadCertificateInvalid, SignatureHash(current.fSignatureAlgorithm)
                                                        ? "carries a signature that does not verify"
                                                        : "is signed with an algorithm not supported (" +
-                                                             current.fSignatureAlgorithm + ")");
+                                                             PrintableText(current.fSignatureAlgorithm) + ")");
                     return false;
                 }
                 return true;
@@ -163,7 +230,7 @@ private:
                                                                       : "has an issuer whose signature does not verify");
                 } else {
                     Refuse(kBadCertificateChainIncomplete,
-                           "was issued by " + NameText(current.fIssuer) + ", which is not in the store");
+                           "was issued by " + PrintableText(NameText(current.fIssuer)) + ", which is not in the store");
                 }
                 return false;
             }
@@ -190,7 +257,9 @@ private:
         }
         if (!UsesSha1(context_.policy))
             for (const TX509Certificate& link : path_)
-                if (link.fSignatureAlgorithm == kSha1WithRsa) {
+                // a trusted root's signature on itself proves nothing, whatever its hash
+                if (link.fSignatureAlgorithm == kSha1WithRsa &&
+                    !(&link != &path_.front() && link.isSelfIssued() && IsTrusted(link))) {
                     Refuse(kBadCertificatePolicyCheckFailed,
                            std::string(&link == &path_.front() ? "is" : "has an issuer") +
                                " signed with SHA-1, which the policy " + PolicyName(context_.policy) + " does not allow");
@@ -224,10 +293,29 @@ private:
             Refuse(kBadCertificateUseNotAllowed, "does not allow its key for signatures and key encipherment");
             return false;
         }
+        const auto extended = ExtendedKeyUsages(Leaf());
+        if (!extended.empty() && std::find(extended.begin(), extended.end(), kServerAuth) == extended.end()) {
+            Refuse(kBadCertificateUseNotAllowed, "is not meant for a server (no serverAuth in its extended key usage)");
+            return false;
+        }
+        for (size_t i = 0; i < path_.size(); ++i)
+            for (const TExtension& e : path_[i].fextensions)
+                if (e.fcritical && !KnownExtension(e.fextnID)) {
+                    Refuse(i == 0 ? kBadCertificateUseNotAllowed : kBadCertificateIssuerUseNotAllowed,
+                           std::string(i == 0 ? "has" : "has an issuer with") + " a critical extension not understood (" +
+                               PrintableText(e.fextnID) + ")");
+                    return false;
+                }
         for (size_t i = 1; i < path_.size(); ++i) {
             const auto issuerUsage = path_[i].KeyUsage();
             if (!path_[i].IsCA() || (issuerUsage && !(*issuerUsage & kKeyCertSign))) {
                 Refuse(kBadCertificateIssuerUseNotAllowed, "has an issuer that is no certificate authority");
+                return false;
+            }
+            // the CAs between this one and the server's certificate
+            const auto limit = PathLength(path_[i]);
+            if (limit && i - 1 > *limit) {
+                Refuse(kBadCertificateIssuerUseNotAllowed, "has an issuer whose path length limit is exceeded");
                 return false;
             }
         }
@@ -265,23 +353,13 @@ private:
 }  // namespace
 
 bool RevocationListNames(std::span<const uint8_t> crl, const TX509Certificate& issuer, const Bytes& serialNumber) {
-    DERReader outer(crl);
-    DERReader list = outer.Take(0x30);
-    DerHeader tbsHeader;
-    const auto tbsContent = list.ReadItem(&tbsHeader);
-    if (tbsHeader.tag != 0x30) list.Fail("Type Error: no tbsCertList");
-    const size_t headerSize = tbsHeader.content - tbsHeader.start;
-    const std::span<const uint8_t> signedPart(tbsContent.data() - headerSize, tbsContent.size() + headerSize);
-    DERReader algorithm = list.Take(0x30);
-    const std::string signatureAlgorithm = algorithm.ReadOID();
-    const auto bits = list.ReadValue(0x03);
-    if (bits.empty() || bits[0] != 0) list.Fail("the signature is no whole number of bytes");
-
-    DERReader tbs(tbsContent);
+    const TSignedEnvelope envelope = ReadSignedEnvelope(crl);
+    DERReader tbs(envelope.content);
     if (tbs.isNext(0x02)) tbs.ReadInteger();  // version
     tbs.Skip();                               // signature algorithm
     if (!SameName(ReadX509Name(tbs), issuer.fSubject)) tbs.Fail("a list of another issuer");
-    if (!SignedBy(signatureAlgorithm, signedPart, bits.subspan(1), issuer)) tbs.Fail("the list's signature does not verify");
+    if (!SignedBy(envelope.algorithm, envelope.signedPart, envelope.signature, issuer))
+        tbs.Fail("the list's signature does not verify");
     tbs.ReadTime();  // thisUpdate
     if (tbs.isNext(0x17) || tbs.isNext(0x18)) tbs.ReadTime();
     if (!tbs.isNext(0x30)) return false;

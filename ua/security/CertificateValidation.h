@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "ua/security/CertificateStore.h"
 #include "ua/security/SecurityPolicy.h"
@@ -31,6 +32,8 @@ struct TCertificateCheckContext {
     std::string applicationUri;  // the server's, from its endpoint; empty: not checked
     std::string hostName;        // from the URL connected to; empty: not checked
     DateTime now = 0;            // 0: the current time
+    // Taken as trusted beside the store's: a certificate on probation before it is stored.
+    std::vector<TX509Certificate> alsoTrusted;
 };
 
 struct TCertificateVerdict {

@@ -8,7 +8,10 @@
 #include "ua/security/CertificateBuilder.h"
 #include "ua/security/KeyGeneration.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#include <sddl.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
@@ -35,11 +38,24 @@ Bytes ReadIfThere(const fs::path& path) {
 // The key is written owner-only from its first byte: no moment when others could read it.
 void WriteKey(const fs::path& path, const std::string& pem) {
 #ifdef _WIN32
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << pem;
-    if (!out.flush()) throw Exception("Cannot write file: " + Utf8FromPath(path));
+    // A protected DACL: the owner, SYSTEM and the administrators only, nothing inherited from a
+    // folder such as Program Files, where every user may read.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;FA;;;OW)(A;;FA;;;SY)(A;;FA;;;BA)",
+                                                              SDDL_REVISION_1, &descriptor, nullptr))
+        throw Exception("Cannot write file: " + Utf8FromPath(path));
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
+    const HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_WRITE, 0, &attributes, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    LocalFree(descriptor);
+    if (file == INVALID_HANDLE_VALUE) throw Exception("Cannot write file: " + Utf8FromPath(path));
+    DWORD written = 0;
+    const BOOL ok = WriteFile(file, pem.data(), static_cast<DWORD>(pem.size()), &written, nullptr);
+    CloseHandle(file);
+    if (!ok || written != pem.size()) throw Exception("Cannot write file: " + Utf8FromPath(path));
 #else
-    fs::remove(path);
+    std::error_code ignored;
+    fs::remove(path, ignored);
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_TRUNC, 0600);
     if (fd < 0) throw Exception("Cannot write file: " + Utf8FromPath(path));
     size_t written = 0;
@@ -88,6 +104,11 @@ TOwnCertificate LoadOrCreateOwnCertificate(const TCertificateStore& store, const
     own.privateKey = ReadIfThere(keyPath);
     if (StillServes(own.certificate, own.privateKey, request)) return own;
 
+    // what was there is kept aside, not lost: it may be a pair someone put there by hand
+    for (const fs::path& old : {certificatePath, keyPath}) {
+        std::error_code ignored;
+        if (fs::exists(old, ignored)) fs::rename(old, fs::path(old) += ".old", ignored);
+    }
     const TRSAPrivateKey key = GenerateRsaKey(2048);
     TCertificateRequest wanted;
     wanted.commonName = request.applicationName;

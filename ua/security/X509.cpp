@@ -42,18 +42,6 @@ Bytes Unsigned(std::span<const uint8_t> integer) {
     return Bytes(integer.begin(), integer.end());
 }
 
-// Names from a peer go into messages and logs: printable ASCII only, and not too much of it.
-std::string Printable(const std::string& text) {
-    constexpr size_t kLongest = 64;
-    std::string out;
-    for (size_t i = 0; i < text.size() && i < kLongest; ++i) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
-    }
-    if (text.size() > kLongest) out += "...";
-    return out;
-}
-
 std::string KeyAlgorithmName(const std::string& oid) {
     static const std::pair<const char*, const char*> kNames[] = {
         {"1.2.840.10045.2.1", "id-ecPublicKey"}, {"1.2.840.10040.4.1", "id-dsa"},
@@ -110,17 +98,10 @@ TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
     c.fRawData.assign(der.begin(), der.end());
     const auto thumb = HashOf(THashAlgorithm::SHA1, der);
     c.fThumbPrint = thumb;
-    DERReader outer(der);
-    DERReader cert = outer.Take(0x30);
-    DerHeader tbsHeader;
-    const auto tbsContent = cert.ReadItem(&tbsHeader);
-    if (tbsHeader.tag != 0x30) cert.Fail("Type Error: no tbsCertificate");
-    {
-        const size_t headerSize = tbsHeader.content - tbsHeader.start;
-        const uint8_t* begin = tbsContent.data() - headerSize;
-        c.fTbsCertificate.assign(begin, tbsContent.data() + tbsContent.size());
-    }
-    DERReader tbs(tbsContent);
+    const TSignedEnvelope envelope = ReadSignedEnvelope(der);
+    c.fTbsCertificate.assign(envelope.signedPart.begin(), envelope.signedPart.end());
+    c.fSignatureValue.assign(envelope.signature.begin(), envelope.signature.end());
+    DERReader tbs(envelope.content);
     if (tbs.isNext(0xA0)) {
         DERReader version = tbs.Take(0xA0);
         const Bytes v = version.ReadInteger();
@@ -173,14 +154,7 @@ TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
             c.fextensions.push_back(std::move(extension));
         }
     }
-    {
-        DERReader algorithm = cert.Take(0x30);
-        if (algorithm.ReadOID() != c.fSignatureAlgorithm)
-            cert.Fail("the signature algorithm differs from the signed one");
-        const auto bits = cert.ReadValue(0x03);
-        if (bits.empty() || bits[0] != 0) cert.Fail("the signature is no whole number of bytes");
-        c.fSignatureValue.assign(bits.begin() + 1, bits.end());
-    }
+    if (envelope.algorithm != c.fSignatureAlgorithm) tbs.Fail("the signature algorithm differs from the signed one");
     return c;
 }
 
@@ -193,7 +167,7 @@ std::string TX509Certificate::CommonName() const {
 void CheckCertificateKey(const std::string& role, const std::string& commonName, const std::string& algorithmOid,
                          std::span<const uint8_t> subjectPublicKey, const TRSAKeyBits& allowed) {
     std::string owner = "The " + role + " certificate";
-    if (!commonName.empty()) owner += " (CN=" + Printable(commonName) + ")";
+    if (!commonName.empty()) owner += " (CN=" + PrintableText(commonName) + ")";
     const auto refuse = [&](const std::string& reason) { throw uaCertificateKeyError(owner + " has " + reason); };
     if (algorithmOid == kRsaPss) refuse("an RSA key restricted to PSS signatures (id-RSASSA-PSS)");
     if (algorithmOid != kRsaEncryption) refuse("no RSA key (" + KeyAlgorithmName(algorithmOid) + ")");
@@ -213,6 +187,34 @@ void CheckCertificateKey(const std::string& role, const std::string& commonName,
 }
 
 std::string TX509Certificate::ThumbprintHEX() const { return HexOf(fThumbPrint); }
+
+std::string PrintableText(const std::string& text) {
+    constexpr size_t kLongest = 64;
+    std::string out;
+    for (size_t i = 0; i < text.size() && i < kLongest; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        out += c >= 0x20 && c < 0x7F ? static_cast<char>(c) : '?';
+    }
+    if (text.size() > kLongest) out += "...";
+    return out;
+}
+
+TSignedEnvelope ReadSignedEnvelope(std::span<const uint8_t> der) {
+    DERReader outer(der);
+    DERReader whole = outer.Take(0x30);
+    DerHeader header;
+    TSignedEnvelope envelope;
+    envelope.content = whole.ReadItem(&header);
+    if (header.tag != 0x30) whole.Fail("Type Error: no signed part");
+    const size_t headerSize = header.content - header.start;
+    envelope.signedPart = std::span<const uint8_t>(envelope.content.data() - headerSize, envelope.content.size() + headerSize);
+    DERReader algorithm = whole.Take(0x30);
+    envelope.algorithm = algorithm.ReadOID();
+    const auto bits = whole.ReadValue(0x03);
+    if (bits.empty() || bits[0] != 0) whole.Fail("the signature is no whole number of bytes");
+    envelope.signature = bits.subspan(1);
+    return envelope;
+}
 
 bool SameName(const std::vector<TRDN>& a, const std::vector<TRDN>& b) { return a == b; }
 

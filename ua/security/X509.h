@@ -58,6 +58,20 @@ public:
     std::string ToString() const;
 };
 
+// Names from a peer go into messages and logs: printable ASCII only, at most 64 characters
+// and "..." for the rest.
+std::string PrintableText(const std::string& text);
+
+// The envelope certificates and revocation lists share: SEQUENCE { signed part, algorithm,
+// signature BIT STRING }. Spans into the given bytes; raises for anything else.
+struct TSignedEnvelope {
+    std::span<const uint8_t> signedPart;  // the signed SEQUENCE, header included
+    std::span<const uint8_t> content;     // ... and its content alone
+    std::string algorithm;
+    std::span<const uint8_t> signature;   // after the unused-bits count
+};
+TSignedEnvelope ReadSignedEnvelope(std::span<const uint8_t> der);
+
 // A Name (a sequence of relative distinguished names) from the reader.
 std::vector<TRDN> ReadX509Name(DERReader& r);
 bool SameName(const std::vector<TRDN>& a, const std::vector<TRDN>& b);

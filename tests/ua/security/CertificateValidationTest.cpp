@@ -85,6 +85,11 @@ TEST_F(CertificateValidation, EachFaultHasItsOwnVerdict) {
         {"by_root.der", {{TrustedCerts, "root.der"}, {IssuerCrls, "root.crl"}}, 0},
         // a CA certificate is no server certificate
         {"root.der", {{TrustedCerts, "root.der"}}, kBadCertificateHostNameInvalid},
+        {"client_only.der", {{TrustedCerts, "client_only.der"}}, kBadCertificateUseNotAllowed},
+        {"strange_critical.der", {{TrustedCerts, "strange_critical.der"}}, kBadCertificateUseNotAllowed},
+        {"by_narrow_intermediate.der",
+         {{TrustedCerts, "narrow_root.der"}, {IssuerCerts, "narrow_intermediate.der"}},
+         kBadCertificateIssuerUseNotAllowed},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.certificate + std::string(" with ") + std::to_string(c.store.size()) + " stored");
@@ -156,9 +161,15 @@ TEST_F(CertificateValidation, HostNamesAndAddressesAreMatchedAsNames) {
     context.policy = TuaSecurePolicy::uaSPBasic256Sha256;
     for (const auto& [host, good] : std::vector<std::pair<std::string, bool>>{
              {"localhost", true}, {"LOCALHOST", true}, {"127.0.0.1", true}, {"127.0.0.2", false},
-             {"127.0.0.1.example", false}, {"localhost.example", false}, {"", true}}) {
+             {"127.0.0.1.example", false}, {"localhost.example", false}, {"::1", false}, {"", true}}) {
         context.hostName = host;
         EXPECT_EQ(ValidateCertificate(store_, Made("self.der"), context).Good(), good) << host;
+    }
+    Put(TStoreFolder::TrustedCerts, "ipv6.der");
+    for (const auto& [host, good] : std::vector<std::pair<std::string, bool>>{
+             {"::1", true}, {"0:0:0:0:0:0:0:1", true}, {"fe80::1%eth0", true}, {"fe80::2", false}, {"127.0.0.1", false}}) {
+        context.hostName = host;
+        EXPECT_EQ(ValidateCertificate(store_, Made("ipv6.der"), context).Good(), good) << host;
     }
 }
 

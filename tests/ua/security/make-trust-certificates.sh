@@ -45,6 +45,23 @@ subjectAltName = URI:urn:vela:trust:server, DNS:elsewhere.example
 basicConstraints = critical, CA:FALSE
 keyUsage = critical, digitalSignature
 subjectAltName = URI:urn:vela:trust:server, DNS:localhost, IP:127.0.0.1
+[client_only]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation, keyEncipherment, dataEncipherment
+extendedKeyUsage = clientAuth
+subjectAltName = URI:urn:vela:trust:server, DNS:localhost, IP:127.0.0.1
+[strange_critical]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation, keyEncipherment, dataEncipherment
+subjectAltName = URI:urn:vela:trust:server, DNS:localhost, IP:127.0.0.1
+1.3.6.1.4.1.99999.1 = critical, ASN1:NULL
+[ipv6]
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature, nonRepudiation, keyEncipherment, dataEncipherment
+subjectAltName = URI:urn:vela:trust:server, IP:::1, IP:fe80::1
+[authority_no_sub_ca]
+basicConstraints = critical, CA:TRUE, pathlen:0
+keyUsage = critical, keyCertSign, cRLSign
 [authority]
 basicConstraints = critical, CA:TRUE
 keyUsage = critical, keyCertSign, cRLSign
@@ -83,6 +100,15 @@ sign short short.key "/CN=Vela Trust Short Key/O=Vela" server self -days 3650
 sign sha1 leaf.key "/CN=Vela Trust SHA-1/O=Vela" server self -days 3650 -md sha1
 sign by_root leaf.key "/CN=Vela Trust By Root/O=Vela" server root -days 3650
 sign by_intermediate leaf.key "/CN=Vela Trust By Intermediate/O=Vela" server intermediate -days 3650
+sign client_only leaf.key "/CN=Vela Trust Client Only/O=Vela" client_only self -days 3650
+sign strange_critical leaf.key "/CN=Vela Trust Strange/O=Vela" strange_critical self -days 3650
+sign ipv6 leaf.key "/CN=Vela Trust IPv6/O=Vela" ipv6 self -days 3650
+# a root that allows no CA below it, and one below it all the same
+cp root.key narrow_root.key
+sign narrow_root narrow_root.key "/CN=Vela Trust Narrow Root/O=Vela" authority_no_sub_ca self -days 3650
+cp intermediate.key narrow_intermediate.key
+sign narrow_intermediate narrow_intermediate.key "/CN=Vela Trust Narrow Intermediate/O=Vela" authority narrow_root -days 3650
+sign by_narrow_intermediate leaf.key "/CN=Vela Trust By Narrow/O=Vela" server narrow_intermediate -days 3650
 # the root's list revokes the intermediate
 openssl ca -batch -config ca.cnf -cert root.pem -keyfile root.key -revoke intermediate.pem 2>/dev/null
 openssl ca -batch -config ca.cnf -cert root.pem -keyfile root.key -gencrl -out root.crl.pem 2>/dev/null
