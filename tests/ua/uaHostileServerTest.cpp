@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <optional>
 #include <thread>
 
 #include "base/ProxyTunnel.h"
@@ -351,6 +352,29 @@ TEST(OpenAnswers, SecuredAnswersAreCheckedFieldByField) {
 
 // --- the server drops the session while the client is being destroyed
 
+// A session's services on an open channel: the answer to GetEndpoints (the one endpoint offered),
+// CreateSession and ActivateSession; nothing for other requests. type is the request's.
+std::optional<Bytes> SessionAnswer(const Bytes& request, const uaEndpointDescription& offered, uint32_t& type) {
+    TuaBinaryDecoder decoder(std::span<const uint8_t>(request).subspan(24));
+    type = decoder.ReadMessageId();
+    if (type == static_cast<uint32_t>(uaGetEndpointsRequest::kObjNo)) {
+        uaGetEndpointsResponse response;
+        response.fEndpoints.push_back(offered);
+        return Encoded(response);
+    }
+    if (type == static_cast<uint32_t>(uaCreateSessionRequest::kObjNo)) {
+        uaCreateSessionResponse response;
+        response.fSessionId = uaNodeId(77u, 1);
+        response.fAuthenticationToken = uaNodeId(78u, 1);
+        response.fRevisedSessionTimeout = 60000;
+        response.fServerNonce = security::RandomBytes(32);
+        response.fServerCertificate = offered.fServerCertificate;
+        return Encoded(response);
+    }
+    if (type == static_cast<uint32_t>(uaActivateSessionRequest::kObjNo)) return Encoded(uaActivateSessionResponse());
+    return std::nullopt;
+}
+
 // Answers GetEndpoints with its own unsecured endpoint, CreateSession and ActivateSession, then
 // closes the connection at the client's next request: the client's loss handling races the
 // owner destroying it.
@@ -361,38 +385,23 @@ void SessionThenClose(TcpListener& listener, int32_t tokenType = 0) {
         ReadMessage(peer);
         SendAck(peer);
         SendOpen(peer, ReadMessage(peer), 5, 1);
+        uaEndpointDescription endpoint;
+        endpoint.fEndpointUrl = url;
+        endpoint.fSecurityMode.fValue = 1;
+        endpoint.fSecurityPolicyUri = kNoneUri;
+        uaUserTokenPolicy anonymous;
+        anonymous.fPolicyId = "token";
+        anonymous.fTokenType.fValue = tokenType;
+        if (tokenType == 1) anonymous.fSecurityPolicyUri = kNoneUri;  // asks for the password in clear
+        endpoint.fUserIdentityTokens.push_back(anonymous);
         uint32_t sequence = 2;
         for (int answered = 0; answered < 3;) {
             const Bytes request = ReadMessage(peer);
             if (request[0] != 'M') continue;
-            TuaBinaryDecoder decoder(std::span<const uint8_t>(request).subspan(24));
-            const uint32_t type = decoder.ReadMessageId();
-            Bytes body;
-            if (type == static_cast<uint32_t>(uaGetEndpointsRequest::kObjNo)) {
-                uaGetEndpointsResponse response;
-                uaEndpointDescription endpoint;
-                endpoint.fEndpointUrl = url;
-                endpoint.fSecurityMode.fValue = 1;
-                endpoint.fSecurityPolicyUri = kNoneUri;
-                uaUserTokenPolicy anonymous;
-                anonymous.fPolicyId = "token";
-                anonymous.fTokenType.fValue = tokenType;
-                if (tokenType == 1) anonymous.fSecurityPolicyUri = kNoneUri;  // asks for the password in clear
-                endpoint.fUserIdentityTokens.push_back(anonymous);
-                response.fEndpoints.push_back(endpoint);
-                body = Encoded(response);
-            } else if (type == static_cast<uint32_t>(uaCreateSessionRequest::kObjNo)) {
-                uaCreateSessionResponse response;
-                response.fSessionId = uaNodeId(77u, 1);
-                response.fAuthenticationToken = uaNodeId(78u, 1);
-                response.fRevisedSessionTimeout = 60000;
-                body = Encoded(response);
-            } else if (type == static_cast<uint32_t>(uaActivateSessionRequest::kObjNo)) {
-                body = Encoded(uaActivateSessionResponse());
-            } else {
-                continue;
-            }
-            peer.SendAll(MsgChunk('F', sequence++, RequestIdOf(request), body));
+            uint32_t type = 0;
+            const auto body = SessionAnswer(request, endpoint, type);
+            if (!body) continue;
+            peer.SendAll(MsgChunk('F', sequence++, RequestIdOf(request), *body));
             ++answered;
         }
         peer.WaitReadable(2000);  // the client's next request: it is open now
@@ -517,28 +526,11 @@ void ImpostorServer(TcpListener& listener, const uaEndpointDescription& offered,
             while (true) {
                 const Bytes request = ReadMessage(peer);
                 if (request[0] != 'M') continue;
-                TuaBinaryDecoder decoder(std::span<const uint8_t>(request).subspan(24));
-                const uint32_t type = decoder.ReadMessageId();
-                Bytes body;
-                if (type == static_cast<uint32_t>(uaGetEndpointsRequest::kObjNo)) {
-                    uaGetEndpointsResponse response;
-                    response.fEndpoints.push_back(offered);
-                    body = Encoded(response);
-                } else if (type == static_cast<uint32_t>(uaCreateSessionRequest::kObjNo)) {
-                    uaCreateSessionResponse response;
-                    response.fSessionId = uaNodeId(77u, 1);
-                    response.fAuthenticationToken = uaNodeId(78u, 1);
-                    response.fRevisedSessionTimeout = 60000;
-                    response.fServerNonce = security::RandomBytes(32);
-                    response.fServerCertificate = offered.fServerCertificate;
-                    body = Encoded(response);
-                } else if (type == static_cast<uint32_t>(uaActivateSessionRequest::kObjNo)) {
-                    ++activations;
-                    body = Encoded(uaActivateSessionResponse());
-                } else {
-                    continue;
-                }
-                peer.SendAll(MsgChunk('F', sequence++, RequestIdOf(request), body));
+                uint32_t type = 0;
+                const auto body = SessionAnswer(request, offered, type);
+                if (!body) continue;
+                if (type == static_cast<uint32_t>(uaActivateSessionRequest::kObjNo)) ++activations;
+                peer.SendAll(MsgChunk('F', sequence++, RequestIdOf(request), *body));
             }
         } catch (const Exception&) {  // the client went away: the next one may come
         }
