@@ -68,7 +68,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(verdict.status != 0);  // nothing is trusted
     if (!verdict.certificate.fRawData.empty()) {
         try {
-            (void)RevocationListNames(bytes, verdict.certificate, verdict.certificate.fSerialNumber);
+            (void)RevocationOf(bytes, verdict.certificate, verdict.certificate.fSerialNumber, 0);
         } catch (const vela::Exception&) {
         }
     }

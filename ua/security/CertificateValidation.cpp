@@ -328,15 +328,22 @@ private:
         for (size_t i = 0; i + 1 < path_.size(); ++i) {
             const TX509Certificate& issuer = path_[i + 1];
             for (const Bytes& list : lists) {
-                bool revoked = false;
+                TRevocation said = TRevocation::NotListed;
                 try {
-                    revoked = RevocationListNames(list, issuer, path_[i].fSerialNumber);
+                    said = RevocationOf(list, issuer, path_[i].fSerialNumber, now_);
                 } catch (const Exception&) {
                     continue;  // another issuer's list, or a broken one
                 }
-                if (revoked) {
+                if (said == TRevocation::Listed) {
                     Refuse(i == 0 ? kBadCertificateRevoked : kBadCertificateIssuerRevoked,
                            i == 0 ? "is revoked by its issuer" : "has an issuer that is revoked");
+                    return;
+                }
+                // a CA that keeps a list must keep it current: an old one may miss a revocation
+                if (said == TRevocation::Outdated) {
+                    Refuse(i == 0 ? kBadCertificateRevocationUnknown : kBadCertificateIssuerRevocationUnknown,
+                           std::string(i == 0 ? "has" : "has an issuer with") +
+                               " a revocation list past its next update: put a current one in the store");
                     return;
                 }
             }
@@ -352,7 +359,8 @@ private:
 
 }  // namespace
 
-bool RevocationListNames(std::span<const uint8_t> crl, const TX509Certificate& issuer, const Bytes& serialNumber) {
+TRevocation RevocationOf(std::span<const uint8_t> crl, const TX509Certificate& issuer, const Bytes& serialNumber,
+                         DateTime now) {
     const TSignedEnvelope envelope = ReadSignedEnvelope(crl);
     DERReader tbs(envelope.content);
     if (tbs.isNext(0x02)) tbs.ReadInteger();  // version
@@ -361,14 +369,16 @@ bool RevocationListNames(std::span<const uint8_t> crl, const TX509Certificate& i
     if (!SignedBy(envelope.algorithm, envelope.signedPart, envelope.signature, issuer))
         tbs.Fail("the list's signature does not verify");
     tbs.ReadTime();  // thisUpdate
-    if (tbs.isNext(0x17) || tbs.isNext(0x18)) tbs.ReadTime();
-    if (!tbs.isNext(0x30)) return false;
-    DERReader revoked = tbs.Take(0x30);
-    while (!revoked.AtEnd()) {
-        DERReader entry = revoked.Take(0x30);
-        if (entry.ReadInteger() == serialNumber) return true;
+    bool outdated = false;
+    if (tbs.isNext(0x17) || tbs.isNext(0x18)) outdated = tbs.ReadTime() < now;
+    if (tbs.isNext(0x30)) {
+        DERReader revoked = tbs.Take(0x30);
+        while (!revoked.AtEnd()) {
+            DERReader entry = revoked.Take(0x30);
+            if (entry.ReadInteger() == serialNumber) return TRevocation::Listed;
+        }
     }
-    return false;
+    return outdated ? TRevocation::Outdated : TRevocation::NotListed;
 }
 
 TCertificateVerdict ValidateCertificate(const TCertificateStore& store, std::span<const uint8_t> chain,

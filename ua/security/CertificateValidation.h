@@ -22,6 +22,8 @@ inline constexpr uint32_t kBadCertificateUriInvalid = 0x80170000;
 inline constexpr uint32_t kBadCertificateUseNotAllowed = 0x80180000;
 inline constexpr uint32_t kBadCertificateIssuerUseNotAllowed = 0x80190000;
 inline constexpr uint32_t kBadCertificateUntrusted = 0x801A0000;
+inline constexpr uint32_t kBadCertificateRevocationUnknown = 0x801B0000;
+inline constexpr uint32_t kBadCertificateIssuerRevocationUnknown = 0x801C0000;
 inline constexpr uint32_t kBadCertificateRevoked = 0x801D0000;
 inline constexpr uint32_t kBadCertificateIssuerRevoked = 0x801E0000;
 inline constexpr uint32_t kBadCertificateChainIncomplete = 0x810D0000;
@@ -46,8 +48,11 @@ struct TCertificateVerdict {
 TCertificateVerdict ValidateCertificate(const TCertificateStore& store, std::span<const uint8_t> chain,
                                         const TCertificateCheckContext& context);
 
-// Whether a CRL signed by issuer lists the serial number; raises for a list that does not
-// parse or whose signature does not verify with the issuer's key.
-bool RevocationListNames(std::span<const uint8_t> crl, const TX509Certificate& issuer, const Bytes& serialNumber);
+// What a CRL signed by issuer says of a serial number at the time now: listed, not listed, or
+// nothing to go by, as the list is past its next update. Raises for a list that does not parse
+// or whose signature does not verify with the issuer's key.
+enum class TRevocation { NotListed, Listed, Outdated };
+TRevocation RevocationOf(std::span<const uint8_t> crl, const TX509Certificate& issuer, const Bytes& serialNumber,
+                         DateTime now);
 
 }  // namespace vela::ua::security

@@ -102,6 +102,18 @@ TEST_F(CertificateValidation, EachFaultHasItsOwnVerdict) {
     }
 }
 
+TEST_F(CertificateValidation, AnOutdatedRevocationListLeavesTheRevocationUnknown) {
+    Put(TStoreFolder::TrustedCerts, "root.der");
+    Put(TStoreFolder::TrustedCrls, "root.crl");  // the root's, current for 30 days
+    TCertificateCheckContext context;
+    context.policy = TuaSecurePolicy::uaSPBasic256Sha256;
+    EXPECT_TRUE(ValidateCertificate(store_, Made("by_root.der"), context).Good());
+    context.now = NowUtc() + 60;
+    EXPECT_EQ(ValidateCertificate(store_, Made("by_root.der"), context).status, kBadCertificateRevocationUnknown);
+    Put(TStoreFolder::IssuerCerts, "intermediate.der");
+    EXPECT_EQ(ValidateCertificate(store_, Made("by_intermediate.der"), context).status, kBadCertificateIssuerRevoked);
+}
+
 TEST_F(CertificateValidation, TheIntermediateMayComeWithTheServersCertificate) {
     Put(TStoreFolder::TrustedCerts, "root.der");
     Bytes chain = Made("by_intermediate.der");
