@@ -6,27 +6,13 @@
 #include "base/Exception.h"
 #include "base/Text.h"
 #include "ua/security/DerWriter.h"
+#include "ua/security/X509Names.h"
 #include "ua/security/Random.h"
 
 namespace vela::ua::security {
 namespace {
 
-constexpr char kRsaEncryption[] = "1.2.840.113549.1.1.1";
-constexpr char kSha256WithRsa[] = "1.2.840.113549.1.1.11";
-constexpr char kCommonName[] = "2.5.4.3";
-constexpr char kOrganization[] = "2.5.4.10";
-constexpr char kSubjectKeyIdentifier[] = "2.5.29.14";
-constexpr char kKeyUsage[] = "2.5.29.15";
-constexpr char kSubjectAltName[] = "2.5.29.17";
-constexpr char kBasicConstraints[] = "2.5.29.19";
-constexpr char kAuthorityKeyIdentifier[] = "2.5.29.35";
-constexpr char kExtendedKeyUsage[] = "2.5.29.37";
-constexpr char kServerAuth[] = "1.3.6.1.5.5.7.3.1";
-constexpr char kClientAuth[] = "1.3.6.1.5.5.7.3.2";
-
-// keyUsage bit numbers (RFC 5280 4.2.1.3)
-constexpr uint32_t kDigitalSignature = 1u << 0, kNonRepudiation = 1u << 1, kKeyEncipherment = 1u << 2,
-                   kDataEncipherment = 1u << 3, kKeyCertSign = 1u << 5;
+using namespace oid;
 
 [[noreturn]] void Refuse(const std::string& why) { throw Exception("Cannot create a certificate: " + why); }
 
@@ -140,8 +126,12 @@ void CheckRequest(const TRSAPrivateKey& key, const TCertificateRequest& request)
 
 }  // namespace
 
+std::optional<Bytes> ParseIpAddress(std::string_view text) {
+    return text.find(':') != std::string_view::npos ? ParseIpv6(text) : ParseIpv4(text);
+}
+
 Bytes IpAddressBytes(std::string_view text) {
-    const auto bytes = text.find(':') != std::string_view::npos ? ParseIpv6(text) : ParseIpv4(text);
+    const auto bytes = ParseIpAddress(text);
     if (!bytes) Refuse("'" + std::string(text) + "' is not an IPv4 or IPv6 address");
     return *bytes;
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Self-signed application instance certificates (X.509 v3, DER) for an RSA key of ours, and the
 // key itself as PKCS #8 PEM, so that an installation can make its own identity.
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,5 +30,7 @@ std::string PrivateKeyToPem(const TRSAPrivateKey& key);
 // The 4 or 16 bytes of an IPv4 ("192.168.0.10") or IPv6 ("fe80::1", "::ffff:10.0.0.1") address
 // as a subject alternative name holds them; raises for other text.
 Bytes IpAddressBytes(std::string_view text);
+// The same, nothing for other text.
+std::optional<Bytes> ParseIpAddress(std::string_view text);
 
 }  // namespace vela::ua::security

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "base/Exception.h"
+#include "base/Text.h"
 
 namespace vela::ua::security {
 namespace fs = std::filesystem;
@@ -15,11 +16,6 @@ namespace {
 constexpr uintmax_t kLargestFile = 1 << 20;
 constexpr size_t kMostFiles = 4096;
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
 // The files of a folder with one of the extensions, in name order.
 std::vector<fs::path> FilesOf(const fs::path& folder, std::initializer_list<const char*> extensions) {
     std::vector<fs::path> files;
@@ -28,7 +24,7 @@ std::vector<fs::path> FilesOf(const fs::path& folder, std::initializer_list<cons
         if (files.size() == kMostFiles * 4) break;  // a folder full of strangers: the first by name are taken
         std::error_code ignored;
         if (!it->is_regular_file(ignored) || it->file_size(ignored) > kLargestFile) continue;
-        const std::string extension = Lower(Utf8FromPath(it->path().extension()));
+        const std::string extension = AsciiLower(Utf8FromPath(it->path().extension()));
         if (std::any_of(extensions.begin(), extensions.end(), [&](const char* e) { return extension == e; }))
             files.push_back(it->path());
     }

@@ -5,21 +5,16 @@
 #include <optional>
 
 #include "base/Exception.h"
+#include "base/Text.h"
 #include "ua/security/CertificateBuilder.h"
+#include "ua/security/X509Names.h"
 
 namespace vela::ua::security {
 namespace {
 
-constexpr char kSha1WithRsa[] = "1.2.840.113549.1.1.5";
-constexpr char kSha256WithRsa[] = "1.2.840.113549.1.1.11";
+using namespace oid;
 constexpr size_t kLongestPath = 8;
 
-enum KeyUsageBit : uint16_t {
-    kDigitalSignature = 1 << 0,
-    kKeyEncipherment = 1 << 2,
-    kKeyCertSign = 1 << 5,
-    kCrlSign = 1 << 6,
-};
 
 std::optional<THashAlgorithm> SignatureHash(const std::string& oid) {
     if (oid == kSha1WithRsa) return THashAlgorithm::SHA1;
@@ -43,49 +38,18 @@ bool UsesSha1(TuaSecurePolicy policy) {
            policy == TuaSecurePolicy::uaSPNone || policy == TuaSecurePolicy::uaSPNULL;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
-
-std::optional<Bytes> Ipv4(const std::string& text) {
-    Bytes address;
-    size_t at = 0;
-    for (int part = 0; part < 4; ++part) {
-        if (part && (at >= text.size() || text[at++] != '.')) return std::nullopt;
-        unsigned value = 0;
-        const size_t start = at;
-        while (at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])) && at - start < 3)
-            value = value * 10 + static_cast<unsigned>(text[at++] - '0');
-        if (at == start || value > 255) return std::nullopt;
-        address.push_back(static_cast<uint8_t>(value));
-    }
-    if (at != text.size()) return std::nullopt;
-    return address;
-}
-
 // A leading "*." stands for exactly one label.
 bool DnsNameMatches(const std::string& pattern, const std::string& host) {
-    const std::string p = Lower(pattern), h = Lower(host);
+    const std::string p = AsciiLower(pattern), h = AsciiLower(host);
     if (p == h) return true;
     if (p.size() < 3 || p.compare(0, 2, "*.") != 0) return false;
     const size_t dot = h.find('.');
     return dot != std::string::npos && dot > 0 && h.substr(dot) == p.substr(1);
 }
 
-// An IPv4 or IPv6 literal (a zone id after "%" left out) as the bytes a certificate holds.
-std::optional<Bytes> IpLiteral(const std::string& host) {
-    if (auto v4 = Ipv4(host)) return v4;
-    if (host.find(':') == std::string::npos) return std::nullopt;
-    try {
-        return IpAddressBytes(host.substr(0, host.find('%')));
-    } catch (const Exception&) {
-        return std::nullopt;
-    }
-}
-
 bool NamesHost(const TX509Certificate& certificate, const std::string& host) {
-    if (const auto address = IpLiteral(host)) {
+    // an IP literal (an IPv6 zone id after "%" left out) is matched against the IP addresses
+    if (const auto address = ParseIpAddress(std::string_view(host).substr(0, host.find('%')))) {
         const auto addresses = certificate.IpAddresses();
         return std::find(addresses.begin(), addresses.end(), *address) != addresses.end();
     }
@@ -94,28 +58,18 @@ bool NamesHost(const TX509Certificate& certificate, const std::string& host) {
 }
 
 
-constexpr char kServerAuth[] = "1.3.6.1.5.5.7.3.1";
-
 // The extensions this check understands; a critical one it does not know refuses the certificate.
 bool KnownExtension(const std::string& oid) {
-    static const char* const kKnown[] = {
-        "2.5.29.15",  // keyUsage
-        "2.5.29.17",  // subjectAltName
-        "2.5.29.19",  // basicConstraints
-        "2.5.29.37",  // extKeyUsage
-        "2.5.29.14",  // subjectKeyIdentifier
-        "2.5.29.35",  // authorityKeyIdentifier
-        "2.5.29.31",  // cRLDistributionPoints
-        "2.5.29.32",  // certificatePolicies
-        "1.3.6.1.5.5.7.1.1",  // authorityInfoAccess
-    };
+    static const char* const kKnown[] = {kKeyUsage, kSubjectAltName, kBasicConstraints, kExtendedKeyUsage,
+                                         kSubjectKeyIdentifier, kAuthorityKeyIdentifier, kCrlDistributionPoints,
+                                         kCertificatePolicies, kAuthorityInfoAccess};
     return std::any_of(std::begin(kKnown), std::end(kKnown), [&](const char* known) { return oid == known; });
 }
 
 // The extended key usages, empty without the extension.
 std::vector<std::string> ExtendedKeyUsages(const TX509Certificate& certificate) {
     std::vector<std::string> usages;
-    if (const TExtension* e = certificate.Extension("2.5.29.37")) {
+    if (const TExtension* e = certificate.Extension(kExtendedKeyUsage)) {
         DERReader r(e->fextnValue);
         DERReader list = r.Take(0x30);
         while (!list.AtEnd()) usages.push_back(list.ReadOID());
@@ -125,7 +79,7 @@ std::vector<std::string> ExtendedKeyUsages(const TX509Certificate& certificate) 
 
 // basicConstraints' pathLenConstraint, when given.
 std::optional<uint64_t> PathLength(const TX509Certificate& certificate) {
-    const TExtension* e = certificate.Extension("2.5.29.19");
+    const TExtension* e = certificate.Extension(kBasicConstraints);
     if (!e) return std::nullopt;
     DERReader r(e->fextnValue);
     DERReader constraints = r.Take(0x30);

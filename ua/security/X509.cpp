@@ -2,13 +2,12 @@
 
 #include "base/Exception.h"
 #include "base/Variant.h"
+#include "ua/security/X509Names.h"
 
 namespace vela::ua::security {
 namespace {
 
-constexpr char kRsaEncryption[] = "1.2.840.113549.1.1.1";
-constexpr char kRsaPss[] = "1.2.840.113549.1.1.10";
-constexpr char kSubjectAltName[] = "2.5.29.17";
+using namespace oid;
 
 std::string AsText(std::span<const uint8_t> bytes) { return std::string(bytes.begin(), bytes.end()); }
 
@@ -160,7 +159,7 @@ TX509Certificate TX509Certificate::Load(std::span<const uint8_t> der) {
 
 std::string TX509Certificate::CommonName() const {
     for (const TRDN& rdn : fSubject)
-        if (rdn.fOid == "2.5.4.3") return rdn.fValue;
+        if (rdn.fOid == kCommonName) return rdn.fValue;
     return {};
 }
 
@@ -259,7 +258,7 @@ std::vector<std::string> TX509Certificate::DnsNames() const {
 std::vector<Bytes> TX509Certificate::IpAddresses() const { return AltNames(*this, 0x87); }  // [7] iPAddress
 
 std::optional<uint16_t> TX509Certificate::KeyUsage() const {
-    const TExtension* e = Extension("2.5.29.15");
+    const TExtension* e = Extension(kKeyUsage);
     if (!e) return std::nullopt;
     DERReader r(e->fextnValue);
     const auto bits = r.ReadValue(0x03);
@@ -271,7 +270,7 @@ std::optional<uint16_t> TX509Certificate::KeyUsage() const {
 }
 
 bool TX509Certificate::IsCA() const {
-    const TExtension* e = Extension("2.5.29.19");
+    const TExtension* e = Extension(kBasicConstraints);
     if (!e) return false;
     DERReader r(e->fextnValue);
     DERReader constraints = r.Take(0x30);

@@ -8,7 +8,9 @@
 #include <iterator>
 #include <unistd.h>
 
+#include "ua/security/CertificateBuilder.h"
 #include "ua/security/CertificateValidation.h"
+#include "ua/security/KeyGeneration.h"
 
 namespace vela::ua::security {
 namespace {
@@ -158,6 +160,17 @@ TEST_F(CertificateValidation, ARejectedCertificateIsTrustedByItsThumbprint) {
     EXPECT_TRUE(store_.Certificates(TStoreFolder::RejectedCerts).empty());
     EXPECT_TRUE(store_.Contains(TStoreFolder::TrustedCerts, certificate));
     EXPECT_TRUE(Check(Made("self.der")).Good());
+}
+
+TEST_F(CertificateValidation, RejectedCertificatesAreKeptToTheNewestHundred) {
+    const TRSAPrivateKey key = GenerateRsaKey(2048);
+    TCertificateRequest request{"Changing", "", "urn:changing", {}, {}, NowUtc() - 1, NowUtc() + 1};
+    std::string newest;
+    for (int i = 0; i < 105; ++i)  // a new serial, so a new certificate, each time
+        newest = store_.Add(TStoreFolder::RejectedCerts,
+                            TX509Certificate::Load(CreateSelfSignedCertificate(key, request)));
+    EXPECT_EQ(store_.Certificates(TStoreFolder::RejectedCerts).size(), 100u);
+    EXPECT_TRUE(fs::exists(newest));
 }
 
 TEST_F(CertificateValidation, StrayFilesInTheStoreAreIgnored) {
